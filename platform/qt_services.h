@@ -1,0 +1,57 @@
+// Qt implementations of the small platform services the dialogs use.
+#pragma once
+
+#include <QEvent>
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <mutex>
+
+#include "file_chooser.h"
+#include "message_box.h"
+#include "message_target.h"
+
+// The application's name for message box titles: the executable's name without
+// its extension.
+QString ApplicationTitle();
+
+// OK boxes without an icon, and the Yes/No question.
+class CQtMessageBox : public IMessageBox {
+public:
+    int Show(const std::string& text, UINT type) override;
+};
+
+class CQtFileChooser : public IFileChooser {
+public:
+    bool ChooseOpenFile(const std::string& filter, std::string& path) override;
+};
+
+// A posted window message as a Qt event: type QEvent::User + (msg - WM_USER).
+class CWindowMessageEvent : public QEvent {
+public:
+    CWindowMessageEvent(UINT msg, WPARAM wParam, LPARAM lParam);
+    static QEvent::Type TypeFor(UINT msg) { return static_cast<QEvent::Type>(QEvent::User + (msg - WM_USER)); }
+    UINT message() const { return m_msg; }
+    WPARAM wParam() const { return m_wParam; }
+    LPARAM lParam() const { return m_lParam; }
+
+private:
+    UINT m_msg;
+    WPARAM m_wParam;
+    LPARAM m_lParam;
+};
+
+// Posts window messages to a QObject from any thread. The owner calls Detach()
+// before the object goes away (its destructor at the latest); later posts are dropped.
+class CQtMessageTarget : public IMessageTarget {
+public:
+    explicit CQtMessageTarget(QObject* receiver) : m_receiver(receiver) {}
+    ~CQtMessageTarget() override { Detach(); }
+    void Detach();
+    bool IsWindow() const override;
+    bool PostMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    mutable std::mutex m_lock;
+    QObject* m_receiver;
+};

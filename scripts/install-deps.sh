@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs every Debian package needed to build, run and test the player.
+# Safe to run again: apt skips what is already installed.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config ccache git
+  # libraries
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libsdl2-dev libsdl2-mixer-dev
+  libcurl4-openssl-dev
+  libminizip-dev zlib1g-dev
+  libmp3lame-dev libmpg123-dev
+  libpulse-dev
+  libcpp-httplib-dev nlohmann-json3-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
+  xvfb xauth xdotool x11-utils imagemagick
+  espeak-ng sox libsox-fmt-mp3 mpg123 unzip zip curl
+  pulseaudio pulseaudio-utils
+  # fonts: a metric twin of Times New Roman, and Korean text
+  fontconfig fonts-liberation2 fonts-nanum fonts-dejavu-core
+)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+  echo "install-deps: everything is installed"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
