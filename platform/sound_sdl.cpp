@@ -1,0 +1,215 @@
+#include "sound_sdl.h"
+
+#include <SDL.h>
+#include <SDL_mixer.h>
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// 44.1 kHz 16-bit stereo is what lesson sounds are made in, so most files need no
+// resampling. A power-of-two buffer keeps SDL's dummy driver at real-time pace; 1024
+// frames (23 ms) keeps a stop audible at once.
+constexpr int kRate = 44100;
+constexpr int kChannels = 2;
+constexpr int kBufferFrames = 1024;
+// After a failed attempt to open the audio device, wait this long before trying again,
+// so a machine without sound does not probe its drivers on every page.
+constexpr auto kRetryAfter = std::chrono::seconds(3);
+
+// A decoded sound and its playing cursor. Every field but the samples is guarded by the
+// output's lock, which the audio callback takes too.
+struct Voice {
+    const Uint8* samples = nullptr;
+    uint32_t frames = 0;
+    uint32_t cursor = 0;
+    bool queued = false;  // in the list the audio callback mixes
+};
+
+class CSdlSoundOutput;
+
+class CSdlSoundDevice : public ISoundDevice {
+public:
+    CSdlSoundDevice(CSdlSoundOutput& output, Mix_Chunk* chunk, uint32_t frames);
+    ~CSdlSoundDevice() override;
+    CSdlSoundDevice(const CSdlSoundDevice&) = delete;
+    CSdlSoundDevice& operator=(const CSdlSoundDevice&) = delete;
+
+    bool Play() override;
+    void Stop() override;
+    void SeekToStart() override;
+    uint32_t PositionMs() override;
+    uint32_t LengthMs() override;
+
+private:
+    CSdlSoundOutput& m_output;
+    Mix_Chunk* m_chunk;
+    Voice m_voice;
+};
+
+class CSdlSoundOutput : public ISoundOutput {
+public:
+    std::unique_ptr<ISoundDevice> Open(const std::string& path) override {
+        std::lock_guard<std::mutex> openLock(m_openLock);
+        if (!EnsureAudio())
+            return nullptr;
+        SDL_RWops* rw = SDL_RWFromFile(path.c_str(), "rb");
+        if (!rw)
+            return nullptr;
+        // Decoding the whole file up front gives an exact length and lets the callback
+        // position by frame count; a page sound of a few seconds decodes in a few ms.
+        Mix_Chunk* chunk = Mix_LoadWAV_RW(rw, 1);
+        if (!chunk)
+            return nullptr;
+        uint32_t frames = chunk->alen / static_cast<uint32_t>(m_frameBytes);
+        return std::make_unique<CSdlSoundDevice>(*this, chunk, frames);
+    }
+
+    void Queue(Voice* voice) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (voice->queued || voice->cursor >= voice->frames)
+            return;
+        voice->queued = true;
+        m_queue.push_back(voice);
+    }
+
+    void Unqueue(Voice* voice) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        UnqueueLocked(voice);
+    }
+
+    void Rewind(Voice* voice) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        voice->cursor = 0;
+    }
+
+    uint32_t CursorMs(const Voice* voice) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return FramesToMs(voice->cursor);
+    }
+
+    uint32_t FramesToMs(uint32_t frames) const {
+        return static_cast<uint32_t>(static_cast<uint64_t>(frames) * 1000u / static_cast<uint32_t>(m_rate));
+    }
+
+private:
+    bool EnsureAudio() {
+        if (m_audioOpen)
+            return true;
+        auto now = std::chrono::steady_clock::now();
+        if (m_triedBefore && now - m_lastAttempt < kRetryAfter)
+            return false;
+        m_triedBefore = true;
+        m_lastAttempt = now;
+        // Reference-counted: the voice recorder may hold the audio subsystem as well, so
+        // it is never shut down from here.
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+            return false;
+        // A decoder that fails to load shows up later as a file that does not open.
+        Mix_Init(MIX_INIT_MP3 | MIX_INIT_OGG);
+        if (Mix_OpenAudioDevice(kRate, AUDIO_S16SYS, kChannels, kBufferFrames, nullptr, 0) != 0) {
+            Mix_Quit();
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            return false;
+        }
+        int rate = 0;
+        Uint16 format = 0;
+        int channels = 0;
+        if (Mix_QuerySpec(&rate, &format, &channels) == 0 || rate <= 0 || channels <= 0) {
+            Mix_CloseAudio();
+            Mix_Quit();
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            return false;
+        }
+        m_rate = rate;
+        m_format = format;
+        m_frameBytes = channels * static_cast<int>(SDL_AUDIO_BITSIZE(format) / 8);
+        m_silence = SDL_AUDIO_ISSIGNED(format) ? 0 : 0x80;
+        // The hook replaces the mixer's music stream: it is called for every buffer the
+        // device takes, before the (unused) channels are added.
+        Mix_HookMusic(&CSdlSoundOutput::MixHook, this);
+        m_audioOpen = true;
+        return true;
+    }
+
+    void UnqueueLocked(Voice* voice) {
+        if (!voice->queued)
+            return;
+        voice->queued = false;
+        m_queue.erase(std::remove(m_queue.begin(), m_queue.end(), voice), m_queue.end());
+    }
+
+    // Runs on SDL's audio thread.
+    static void MixHook(void* userdata, Uint8* stream, int len) {
+        auto* self = static_cast<CSdlSoundOutput*>(userdata);
+        SDL_memset(stream, self->m_silence, static_cast<size_t>(len));
+        const uint32_t want = static_cast<uint32_t>(len / self->m_frameBytes);
+        std::lock_guard<std::mutex> lock(self->m_lock);
+        for (size_t i = 0; i < self->m_queue.size();) {
+            Voice* voice = self->m_queue[i];
+            uint32_t n = std::min(want, voice->frames - voice->cursor);
+            if (n > 0) {
+                SDL_MixAudioFormat(stream, voice->samples + static_cast<size_t>(voice->cursor) * self->m_frameBytes,
+                                   self->m_format, n * static_cast<uint32_t>(self->m_frameBytes), SDL_MIX_MAXVOLUME);
+                voice->cursor += n;
+            }
+            if (voice->cursor >= voice->frames) {
+                // Ended by itself: the cursor rests on the last frame, so the position
+                // reads exactly the length.
+                voice->queued = false;
+                self->m_queue.erase(self->m_queue.begin() + static_cast<std::ptrdiff_t>(i));
+            } else {
+                ++i;
+            }
+        }
+    }
+
+    std::mutex m_openLock;  // one Open at a time
+    bool m_audioOpen = false;
+    bool m_triedBefore = false;
+    std::chrono::steady_clock::time_point m_lastAttempt;
+    int m_rate = kRate;
+    SDL_AudioFormat m_format = AUDIO_S16SYS;
+    int m_frameBytes = 4;
+    Uint8 m_silence = 0;
+
+    std::mutex m_lock;  // shared with the audio callback; no SDL call is made under it
+    std::vector<Voice*> m_queue;
+};
+
+CSdlSoundDevice::CSdlSoundDevice(CSdlSoundOutput& output, Mix_Chunk* chunk, uint32_t frames)
+    : m_output(output), m_chunk(chunk) {
+    m_voice.samples = chunk->abuf;
+    m_voice.frames = frames;
+}
+
+CSdlSoundDevice::~CSdlSoundDevice() {
+    // Out of the callback's list first; only then may the samples go.
+    m_output.Unqueue(&m_voice);
+    Mix_FreeChunk(m_chunk);
+}
+
+bool CSdlSoundDevice::Play() {
+    m_output.Queue(&m_voice);
+    return true;
+}
+
+void CSdlSoundDevice::Stop() { m_output.Unqueue(&m_voice); }
+
+void CSdlSoundDevice::SeekToStart() { m_output.Rewind(&m_voice); }
+
+uint32_t CSdlSoundDevice::PositionMs() { return m_output.CursorMs(&m_voice); }
+
+uint32_t CSdlSoundDevice::LengthMs() { return m_output.FramesToMs(m_voice.frames); }
+
+}  // namespace
+
+ISoundOutput& SdlSoundOutput() {
+    // Never destroyed: SDL's audio thread may still call the hook while the process
+    // exits, and the hook must find the output alive.
+    static CSdlSoundOutput* output = new CSdlSoundOutput;
+    return *output;
+}
