@@ -1,6 +1,7 @@
-#include <QApplication>
+#include "vorur_app.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    return 0;
+    CVorur_OzudizApp app(argc, argv);
+    app.InitInstance();
+    return app.ExitInstance();
 }

@@ -1,0 +1,194 @@
+// The player: the main dialog with its lesson, page sound, recorder, mixer and the
+// skinned controls. Split by concern over main_dlg_*.cpp.
+#pragma once
+
+#include <QDialog>
+#include <QPoint>
+#include <QRect>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "auto_font.h"
+#include "cfg_file.h"
+#include "draw_geometry.h"
+#include "kt_bitmap.h"
+#include "launch_args.h"
+#include "layout_mgr.h"
+#include "mci_player.h"
+#include "mp3_recorder.h"
+#include "picture.h"
+#include "rud_mixer.h"
+#include "wintypes.h"
+
+class CImageBtn;
+class CRudSliderCtrl;
+class CQtMessageTarget;
+class IFileChooser;
+class IMessageBox;
+class ISoundOutput;
+class ITickClock;
+class QPainter;
+class QShortcut;
+
+// Control ids of the dialog.
+enum : int {
+    IDC_MAXIMIZE = 1000,
+    IDC_MINIMIZE = 1001,
+    IDC_CLOSE = 1002,
+    IDC_PLAY = 1003,
+    IDC_TEST = 1006,
+    IDC_SLIDER_SOURCE = 1007,
+    IDC_PREV = 1008,
+    IDC_STOP = 1009,
+    IDC_NEXT = 1010,
+    IDC_PRAC = 1012,
+    IDC_AUTONEXT = 1013,
+    IDC_SLIDER_MIC = 1015,
+    IDC_SHOW_QUESTION = 1017,
+    IDC_SHOW_ANSWER = 1018,
+};
+
+// Uploads a recording; returns 1 when the request went out. Same contract as UploadFile.
+using UploadFunction = std::function<int(const std::string& url, const std::string& uploadFileName,
+                                         const std::string& localPath, std::string& reply)>;
+
+// What the dialog gets from outside; tests substitute scripted versions. Null
+// members mean the real thing.
+struct MainDlgServices {
+    ITickClock* clock = nullptr;
+    IMessageBox* messageBox = nullptr;
+    IFileChooser* fileChooser = nullptr;
+    ISoundOutput* soundOutput = nullptr;
+    UploadFunction upload;
+};
+
+class CMainDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CMainDlg(const LaunchArgs& args, const MainDlgServices& services = MainDlgServices(),
+                      QWidget* parent = nullptr);
+    ~CMainDlg() override;
+
+    // OnInitDialog, the modal loop, then the clean-up of a destroyed window.
+    int DoModal();
+
+    // --- set-up and window (main_dlg_window.cpp)
+    BOOL OnInitDialog();
+    void CalcViewRect();
+    BOOL InitLayout();
+    void PostNcDestroy();
+    void OnCommand(int id);
+    void OnFileOpen();
+
+    // --- state and navigation (main_dlg_state.cpp)
+    void UpdateDialogControls();
+    BOOL IsCommandEnabled(int id) const;
+    void OnTimer(int id);
+    void OnTick();
+    void GoToPage(int index);
+    void PlayCurrent();
+    void StopSound();
+    BOOL IsPlaying() const { return m_player.m_bPlaying; }
+    int GetPageCount() const;
+
+    // --- lessons (main_dlg_lesson.cpp)
+    BOOL OpenLesson(const std::string& packagePath);
+    void CloseLesson();
+
+    // --- test run (main_dlg_test.cpp)
+    void StartTest();
+    BOOL StartRecording();
+    void StopRecording();
+    void EndTest(BOOL abort);
+    std::string UploadUrl() const;
+
+    // --- drawing (main_dlg_paint.cpp)
+    void DrawSkin(QPainter& dc);
+    void DrawPage(QPainter& dc);
+    // Draws the level bar into dc, or straight into the window when dc is null.
+    void DrawLevel(QPainter* dc);
+    void OnRecordLevel(WPARAM level);
+    QRect LevelBarRect() const;
+    void InvalidateControls();
+
+    CImageBtn* Button(int id) const;
+    CRudSliderCtrl* Slider(int id) const;
+    const LaunchArgs& Args() const { return m_args; }
+
+    // Player state.
+    BOOL m_bInitialized = 0;
+    BOOL m_bTestMode = 0;
+    BOOL m_bAutoNext = 0;
+    BOOL m_bAutoPlaying = 0;
+    BOOL m_bLessonLoaded = 0;
+    CCfgFile m_cfg;
+    int m_nCurPage = -1;
+    CPicture m_picture;
+    CKtMCIPlayer m_player;
+    BOOL m_bShowQuestion = 0;
+    BOOL m_bShowAnswer = 0;
+    BOOL m_bTestRunning = 0;
+    DWORD m_dwWaitStart = 0;
+    CMP3Recorder m_recorder;
+    CRudMixer m_mixer;
+    int m_nLevel = 0;
+    BOOL m_bSpeakerRec = 1;
+
+    // Window state.
+    BOOL m_bMaximized = 0;
+    RectL m_rcView;
+    int m_nCaptionHeight = 0;
+    CLdLayoutMgr m_layout;
+    CAutoFont m_fontText;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    void customEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+public slots:
+    void accept() override;  // Enter never closes the player
+    void reject() override;  // ends the dialog with IDCANCEL
+
+private:
+    void CreateControls();
+    void LoadSkin();
+    void ApplySliderVolume(int id);
+    void Repaint() { update(); }
+    uint32_t Now();
+    int ShowMessage(const std::string& text, UINT type = MB_OK);
+    std::string TempPath(const std::string& name);
+    void BeginWindowDrag(const QPoint& globalPos, int hit);
+    void SetMaximized(bool maximize);
+
+    LaunchArgs m_args;
+    MainDlgServices m_services;
+    std::unique_ptr<IMessageBox> m_ownMessageBox;
+    std::unique_ptr<IFileChooser> m_ownFileChooser;
+    std::unique_ptr<CQtMessageTarget> m_levelTarget;
+
+    std::map<int, CImageBtn*> m_buttons;
+    std::map<int, CRudSliderCtrl*> m_sliders;
+    std::map<int, CKtBitmap> m_skin;  // by bitmap resource id
+    int m_nMarginLeft = 0, m_nMarginTop = 0, m_nMarginRight = 0, m_nMarginBottom = 0;
+    QShortcut* m_accelOpen = nullptr;
+    int m_nTimerId = 0;
+    bool m_bDestroyed = false;
+    bool m_bOwnStateChange = false;
+    QMetaObject::Connection m_idleConnection;
+
+    // Fallback window move and resize where the window system offers none.
+    int m_nDragHit = 0;
+    QPoint m_dragStartGlobal;
+    QRect m_dragStartGeometry;
+};

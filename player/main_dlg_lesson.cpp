@@ -1,0 +1,75 @@
+// Opening and closing lessons, and the clean-up when the window goes away.
+#include <unistd.h>
+
+#include <QCoreApplication>
+
+#include "file_chooser.h"
+#include "main_dlg.h"
+#include "paths.h"
+#include "qt_services.h"
+#include "unzipper.h"
+
+BOOL CMainDlg::OpenLesson(const std::string& packagePath) {
+    if (m_bLessonLoaded)
+        CloseLesson();
+    // No page sound may keep a file of the Temp folder open.
+    m_player.Close();
+
+    std::string folder = GetTempFolder();
+    ClearFolderFiles(folder);
+    CreateDirectories(folder);
+
+    if (!ExtractPackage(packagePath, folder)) {
+        ShowMessage("압축해제실패!");
+        return 0;
+    }
+    if (!m_cfg.Load(JoinPath(folder, "config.cfg"))) {
+        ClearFolderFiles(folder);
+        return 0;
+    }
+    m_bLessonLoaded = 1;
+    GoToPage(0);
+    InvalidateControls();
+    m_nLevel = 0;
+    return 1;
+}
+
+void CMainDlg::CloseLesson() {
+    if (!m_bLessonLoaded)
+        return;
+    StopSound();
+    m_picture.FreePicture();
+    ClearFolderFiles(GetTempFolder());
+    m_cfg.Reset();
+    m_bLessonLoaded = 0;
+    m_nCurPage = -1;
+}
+
+void CMainDlg::OnFileOpen() {
+    std::string path;
+    if (m_services.fileChooser->ChooseOpenFile("Zidizi file (*.viz)", path))
+        OpenLesson(path);
+    UpdateDialogControls();
+}
+
+void CMainDlg::PostNcDestroy() {
+    if (m_bDestroyed)
+        return;
+    if (m_nTimerId) {
+        killTimer(m_nTimerId);
+        m_nTimerId = 0;
+    }
+    // The Stop command: aborts a test run and deletes its recording.
+    if (m_bTestMode) {
+        EndTest(1);
+    } else {
+        StopSound();
+        m_bAutoPlaying = 0;
+    }
+    CloseLesson();
+    ReleaseWaveInDevices();
+    if (m_levelTarget)
+        m_levelTarget->Detach();
+    QObject::disconnect(m_idleConnection);
+    m_bDestroyed = true;
+}

@@ -1,0 +1,157 @@
+// Painting: skin frame and bottom bar, countdown, page view with picture and texts,
+// and the level bar.
+#include <QFontMetrics>
+#include <QPaintEvent>
+#include <QPainter>
+
+#include "codepage.h"
+#include "main_dlg.h"
+#include "mem_dc.h"
+#include "tick_clock.h"
+
+namespace {
+
+const QColor kWindowBackground(207, 207, 207);
+const QColor kViewBackground(0, 0, 0);
+const QColor kTextBeside(255, 255, 255);
+const QColor kTextOver(0, 0, 0);
+const QColor kCountdown(255, 255, 0);
+const QColor kLevelFill(254, 212, 128);
+
+QRect ToQRect(const RectL& r) { return QRect(r.left, r.top, r.Width(), r.Height()); }
+
+QString Display(const std::string& cp949) {
+    std::string utf8;
+    Cp949ToUtf8(cp949, utf8);
+    return QString::fromUtf8(utf8.data(), static_cast<int>(utf8.size()));
+}
+
+}  // namespace
+
+void CMainDlg::paintEvent(QPaintEvent* event) {
+    QPainter target(this);
+    CKtMemDC memDC(target, event->rect());
+    QPainter& dc = *memDC.painter();
+    dc.fillRect(rect(), kWindowBackground);
+    DrawSkin(dc);
+    DrawPage(dc);
+    DrawLevel(&dc);
+}
+
+void CMainDlg::DrawSkin(QPainter& dc) {
+    const int W = width();
+    const int H = height();
+    auto size = [this](int id) { return m_skin[id].GetSize(); };
+
+    // A missing piece (size 0) is never tiled: its loop would not advance.
+    if (size(137).width() > 0)
+        for (int x = size(141).width(); x < W; x += size(137).width())
+            m_skin[137].Draw(dc, x, 0);
+    m_skin[141].Draw(dc, 0, 0);
+    m_skin[144].Draw(dc, W - size(144).width(), 0);
+    if (size(139).height() > 0)
+        for (int y = size(141).height(); y < H; y += size(139).height())
+            m_skin[139].Draw(dc, 0, y);
+    if (size(142).height() > 0)
+        for (int y = size(144).height(); y < H; y += size(142).height())
+            m_skin[142].Draw(dc, W - size(142).width(), y);
+    if (size(138).width() > 0)
+        for (int x = size(140).width(); x < W; x += size(138).width())
+            m_skin[138].Draw(dc, x, H - size(138).height());
+    m_skin[140].Draw(dc, 0, H - size(140).height());
+    m_skin[143].Draw(dc, W - size(143).width(), H - size(143).height());
+
+    QSize logo = size(153);
+    int h140 = size(140).height();
+    m_skin[153].Draw(dc, (W - logo.width()) / 2, H - h140 + (h140 - logo.height()) / 2 + 3);
+
+    CAutoFont countdownFont;
+    countdownFont.SetFaceName("굴림");
+    countdownFont.SetHeight(-12);
+    m_skin[155].Draw(dc, W - 273, H - 35);
+
+    if ((m_bTestRunning || m_bAutoPlaying) && !IsPlaying() && m_dwWaitStart != 0) {
+        CCfgPack* pack = m_cfg.GetPack(m_nCurPage);
+        DWORD wait = pack ? pack->waitSeconds : 0;
+        int remaining = CountdownSeconds(wait, Now(), m_dwWaitStart);
+        dc.save();
+        dc.setPen(kCountdown);
+        dc.setFont(countdownFont.font(dc.device()));
+        dc.drawText(QRect(W - 172, H - 30, 31, 24), Qt::AlignCenter | Qt::TextSingleLine, QString::number(remaining));
+        dc.restore();
+    }
+}
+
+void CMainDlg::DrawPage(QPainter& dc) {
+    const RectL& view = m_rcView;
+    dc.fillRect(ToQRect(view), kViewBackground);
+
+    const bool beside = m_cfg.textBesidePicture != 0;
+    RectL area = PictureArea(view, beside);
+    PictureFit fit;
+    if (m_picture.IsLoaded()) {
+        QSize size = m_picture.GetSizeInPixels(dc.device());
+        fit = FitPicture(area, size.width(), size.height());
+        m_picture.Draw(dc, fit.x, fit.y, fit.dw, fit.dh);
+    }
+
+    CCfgPack* pack = m_bLessonLoaded ? m_cfg.GetPack(m_nCurPage) : nullptr;
+    if (!pack)
+        return;
+
+    RectL tr = TextRect(view, fit, beside);
+    m_fontText.SetHeight(FontHeightForPoints(static_cast<int>(pack->fontSize), dc.device()->logicalDpiY()));
+    const bool showQuestion = m_bShowQuestion && !m_bTestMode && !pack->questionText.empty();
+    const bool showAnswer = m_bShowAnswer && !m_bTestMode && !pack->answerText.empty();
+    if (!showQuestion && !showAnswer)
+        return;
+    // Rectangles of no width (a page whose picture did not load) get no text.
+    if (tr.Width() <= 0)
+        return;
+
+    dc.save();
+    const QFont& font = m_fontText.font(dc.device());
+    dc.setFont(font);
+    dc.setPen(beside ? kTextBeside : kTextOver);
+    QFontMetrics fm(font, dc.device());
+    const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
+    QString question = showQuestion ? Display(pack->questionText) : QString();
+    QString answer = showAnswer ? Display(pack->answerText) : QString();
+    int qh = showQuestion ? fm.boundingRect(QRect(0, 0, tr.Width(), 1 << 20), flags, question).height() : 0;
+    int ah = showAnswer ? fm.boundingRect(QRect(0, 0, tr.Width(), 1 << 20), flags, answer).height() : 0;
+    RectL qr, ar;
+    PlaceTexts(tr, beside, showQuestion, qh, showAnswer, ah, qr, ar);
+    if (showAnswer)
+        dc.drawText(ToQRect(ar), flags, answer);
+    if (showQuestion)
+        dc.drawText(ToQRect(qr), flags, question);
+    dc.restore();
+}
+
+QRect CMainDlg::LevelBarRect() const {
+    int tileHeight = m_skin.count(163) ? m_skin.at(163).GetSize().height() : 0;
+    return ToQRect(LevelBar(width(), height(), tileHeight));
+}
+
+void CMainDlg::DrawLevel(QPainter* dc) {
+    if (!dc) {
+        // Straight to the window, without waiting for the next full repaint.
+        if (!m_bDestroyed && isVisible())
+            repaint(LevelBarRect().adjusted(0, 0, 1, 0));
+        return;
+    }
+    CKtBitmap& tile = m_skin[163];
+    QSize t = tile.GetSize();
+    RectL bar = LevelBar(width(), height(), t.height());
+    if (t.width() > 0)
+        for (int x = bar.left; x < bar.right; x += t.width())
+            tile.DrawPart(*dc, x, bar.top, std::min(t.width(), bar.right - x), t.height(), 0, 0);
+    int right = LevelFillRight(m_nLevel, bar);
+    if (right > bar.left)
+        dc->fillRect(QRect(bar.left, bar.top, right - bar.left, bar.Height()), kLevelFill);
+}
+
+void CMainDlg::OnRecordLevel(WPARAM level) {
+    m_nLevel = LevelFromMessage(level);
+    DrawLevel(nullptr);
+}

@@ -1,0 +1,219 @@
+// The player's commands, enable rules and 500 ms pulse.
+#include <QMetaObject>
+
+#include "image_btn.h"
+#include "main_dlg.h"
+#include "paths.h"
+
+int CMainDlg::GetPageCount() const { return m_cfg.GetPackCount(); }
+
+void CMainDlg::OnCommand(int id) {
+    switch (id) {
+    case IDC_PLAY:
+        if (m_bTestMode) {
+            StartTest();
+        } else {
+            m_dwWaitStart = 0;
+            PlayCurrent();
+            if (IsPlaying() && m_bAutoNext)
+                m_bAutoPlaying = 1;
+        }
+        break;
+    case IDC_STOP:
+        if (m_bTestMode) {
+            EndTest(1);
+        } else {
+            StopSound();
+            m_bAutoPlaying = 0;
+        }
+        break;
+    case IDC_PREV:
+        if (m_bLessonLoaded && m_nCurPage > 0)
+            GoToPage(m_nCurPage - 1);
+        break;
+    case IDC_NEXT:
+        if (m_bLessonLoaded && m_nCurPage < GetPageCount() - 1)
+            GoToPage(m_nCurPage + 1);
+        break;
+    case IDC_AUTONEXT:
+        m_bAutoNext = !m_bAutoNext;
+        Button(IDC_AUTONEXT)->SetCheck(m_bAutoNext);
+        if (m_bAutoNext) {
+            PlayCurrent();
+            m_bAutoPlaying = 1;
+        } else {
+            m_bAutoPlaying = 0;
+        }
+        break;
+    case IDC_SHOW_QUESTION:
+        m_bShowQuestion = !m_bShowQuestion;
+        Button(IDC_SHOW_QUESTION)->SetCheck(m_bShowQuestion);
+        Repaint();
+        break;
+    case IDC_SHOW_ANSWER:
+        m_bShowAnswer = !m_bShowAnswer;
+        Button(IDC_SHOW_ANSWER)->SetCheck(m_bShowAnswer);
+        Repaint();
+        break;
+    case IDC_TEST:
+        if (!m_bTestMode) {
+            StopSound();
+            m_bTestMode = 1;
+            Button(IDC_TEST)->SetCheck(1);
+            Button(IDC_PRAC)->SetCheck(0);
+            m_dwWaitStart = 0;
+            if (m_nCurPage != 0)
+                GoToPage(0);
+            Repaint();
+        }
+        break;
+    case IDC_PRAC:
+        if (m_bTestMode) {
+            EndTest(1);
+            m_bTestMode = 0;
+            Button(IDC_TEST)->SetCheck(0);
+            Button(IDC_PRAC)->SetCheck(1);
+            m_dwWaitStart = 0;
+            Repaint();
+        }
+        break;
+    case IDC_MINIMIZE:
+        showMinimized();
+        break;
+    case IDC_MAXIMIZE:
+        SetMaximized(!m_bMaximized);
+        m_bMaximized = !m_bMaximized;
+        break;
+    case IDC_CLOSE:
+        done(IDOK);
+        break;
+    default:
+        break;
+    }
+    UpdateDialogControls();
+}
+
+BOOL CMainDlg::IsCommandEnabled(int id) const {
+    const bool loaded = m_bLessonLoaded;
+    const bool practice = !m_bTestMode;
+    const bool playing = m_player.m_bPlaying;
+    switch (id) {
+    case IDC_STOP:
+        return m_bTestMode ? (loaded && m_bTestRunning) : (!m_bAutoPlaying && loaded && playing);
+    case IDC_PLAY:
+        return m_bTestMode ? (loaded && !m_bTestRunning) : (!m_bAutoPlaying && loaded && !playing);
+    case IDC_PREV:
+        return practice && !m_bAutoPlaying && loaded && m_nCurPage > 0;
+    case IDC_NEXT:
+        return practice && !m_bAutoPlaying && loaded && m_nCurPage < GetPageCount() - 1;
+    case IDC_AUTONEXT:
+    case IDC_SHOW_QUESTION:
+    case IDC_SHOW_ANSWER:
+        return practice && loaded;
+    case IDC_PRAC:
+        return loaded;
+    case IDC_TEST:
+        return loaded && !m_args.practiceMode;
+    default:
+        return 1;  // window buttons and sliders have no rule
+    }
+}
+
+void CMainDlg::UpdateDialogControls() {
+    if (m_bDestroyed)
+        return;
+    for (auto& [id, button] : m_buttons) {
+        bool enable = IsCommandEnabled(id);
+        if (button->isEnabled() != enable)
+            button->setEnabled(enable);
+    }
+}
+
+void CMainDlg::PlayCurrent() {
+    if (m_player.m_nDeviceID != -1)
+        m_player.Play(0);
+}
+
+void CMainDlg::StopSound() {
+    if (m_player.m_bPlaying) {
+        m_player.Stop();
+        m_player.SeekToStart();
+    }
+}
+
+void CMainDlg::GoToPage(int index) {
+    CCfgPack* pack = m_cfg.GetPack(index);
+    StopSound();
+    if (!pack)
+        return;
+    if (!m_picture.Load(TempPath(pack->pictureFile)))
+        return;
+    if (!m_player.Open(TempPath(pack->soundFile)))
+        return;
+    m_nCurPage = index;
+    Repaint();
+}
+
+void CMainDlg::OnTimer(int id) {
+    if (id != 1)
+        return;
+    OnTick();
+    Repaint();
+    InvalidateControls();
+    UpdateDialogControls();
+}
+
+void CMainDlg::OnTick() {
+    if (!m_bLessonLoaded || m_nCurPage < 0)
+        return;
+    CCfgPack* pack = m_cfg.GetPack(m_nCurPage);
+    if (!pack)
+        return;
+    const DWORD pauseMs = pack->waitSeconds * 1000u;
+
+    if (m_bTestMode) {
+        if (!m_bTestRunning)
+            return;
+        if (m_player.m_bPlaying) {
+            if (m_player.GetPosition() != m_player.m_dwLength)
+                return;
+            StopSound();
+            m_dwWaitStart = Now();
+        }
+        if (Now() - m_dwWaitStart < pauseMs)
+            return;
+        int next = m_nCurPage + 1;
+        if (next >= GetPageCount()) {
+            EndTest(0);
+            return;
+        }
+        GoToPage(next);
+        m_player.Play(0);
+        return;
+    }
+
+    if (!m_bAutoPlaying) {
+        if (m_player.m_bPlaying && m_player.GetPosition() == m_player.m_dwLength)
+            StopSound();
+        return;
+    }
+
+    if (m_player.m_bPlaying) {
+        if (m_player.m_dwLength > m_player.GetPosition())
+            return;
+        StopSound();
+        m_dwWaitStart = Now();
+    }
+    if (Now() - m_dwWaitStart < pauseMs)
+        return;
+    int next = m_nCurPage + 1;
+    if (next >= GetPageCount()) {
+        StopSound();
+        m_bAutoPlaying = 0;
+        return;
+    }
+    GoToPage(next);
+    m_player.Play(0);
+}
+
+std::string CMainDlg::TempPath(const std::string& name) { return JoinPath(GetTempFolder(), name); }

@@ -1,0 +1,101 @@
+// The recorded test run: recording, the question, the upload and its verdict.
+#include <unistd.h>
+
+#include <cstring>
+
+#include "main_dlg.h"
+#include "paths.h"
+#include "qt_services.h"
+#include "settings.h"
+
+#ifndef VORUR_UPLOAD_HOST
+#define VORUR_UPLOAD_HOST "127.0.0.1:8080"
+#endif
+
+namespace {
+constexpr const char* kUploadScript = "/RozevaDevur_O2_Veve/sprec_upload2.asp";
+}
+
+std::string CMainDlg::UploadUrl() const {
+    std::string host;
+    if (!ReadSettingString("UploadHost", host))
+        host = VORUR_UPLOAD_HOST;
+    return "http://" + host + kUploadScript;
+}
+
+void CMainDlg::StartTest() {
+    if (m_nCurPage != 0)
+        GoToPage(0);
+    Repaint();
+    if (StartRecording()) {
+        m_player.SeekToStart();
+        m_player.Play(0);
+        m_bTestRunning = 1;
+    }
+}
+
+BOOL CMainDlg::StartRecording() {
+    if (m_recorder.IsCapturing())
+        return 1;
+    const std::string& path = m_args.recordingPath;
+    unlink(path.c_str());
+    if (FileExists(path)) {
+        ShowMessage("녹음할 파일이 사용중입니다.\n모든 프로그램을 닫고 다시 시도하세요.");
+        return 0;
+    }
+    DWORD speakerRec = 1;
+    ReadSpeakerRecSetting(speakerRec);
+    m_bSpeakerRec = speakerRec != 0;
+    if (m_bSpeakerRec && !m_mixer.SelectRecordMixer(1)) {
+        ShowMessage(m_mixer.m_strError);
+        return 0;
+    }
+    if (!m_recorder.Open(m_levelTarget.get(), path)) {
+        ShowMessage("녹음파일을 열지 못했습니다.");
+        return 0;
+    }
+    if (!m_recorder.Start()) {
+        ShowMessage("녹음을 시작하지 못했습니다.");
+        m_recorder.Close();
+        return 0;
+    }
+    return 1;
+}
+
+void CMainDlg::StopRecording() {
+    if (!m_recorder.IsCapturing())
+        return;
+    m_recorder.Close();
+    if (m_bSpeakerRec)
+        m_mixer.SelectRecordMixer(0);
+}
+
+void CMainDlg::EndTest(BOOL abort) {
+    StopSound();
+    StopRecording();
+    m_bTestRunning = 0;
+    m_nLevel = 0;
+    DrawLevel(nullptr);
+
+    const std::string& path = m_args.recordingPath;
+    if (abort) {
+        unlink(path.c_str());
+        return;
+    }
+    if (ShowMessage("학습한 내용을 서버로 전송하시겠습니까?", MB_YESNO) != IDYES) {
+        unlink(path.c_str());
+        return;
+    }
+    std::string reply;
+    if (!m_services.upload(UploadUrl(), m_args.uploadFileName, path, reply)) {
+        unlink(path.c_str());
+        ShowMessage("녹음파일을 전송하지 못했습니다.\n잠시후 다시 시도하세요");
+        return;
+    }
+    if (reply.find("OK") != std::string::npos) {
+        ShowMessage("전송이 완료 되었습니다.");
+        return;
+    }
+    unlink(path.c_str());
+    ShowMessage("녹음파일을 전송했으나 실패 응답을 받았습니다.\n잠시후 다시 시도하세요");
+}
