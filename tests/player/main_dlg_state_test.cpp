@@ -1,0 +1,306 @@
+// The player's state table walked on a real dialog: commands, ticks, enable rules.
+#include "main_dlg_fixture.h"
+
+namespace {
+
+std::vector<PageSpec> Pages(int n, uint32_t wait = 2) {
+    std::vector<PageSpec> pages;
+    for (int i = 0; i < n; ++i) {
+        PageSpec p;
+        p.sound = "s" + std::to_string(i) + ".wav";
+        p.picture = "p" + std::to_string(i) + ".png";
+        p.question = "Q" + std::to_string(i);
+        p.answer = "A" + std::to_string(i);
+        p.wait = wait;
+        pages.push_back(p);
+    }
+    return pages;
+}
+
+const int kPlayerButtons[] = {IDC_STOP, IDC_PREV, IDC_PLAY, IDC_NEXT, IDC_AUTONEXT,
+                              IDC_SHOW_QUESTION, IDC_SHOW_ANSWER, IDC_PRAC, IDC_TEST};
+
+TEST_F(MainDlgTest, WithoutALessonEveryPlayerButtonIsDisabled) {
+    Start("");
+    EXPECT_FALSE(m_dlg->m_bLessonLoaded);
+    EXPECT_EQ(m_dlg->m_nCurPage, -1);
+    for (int id : kPlayerButtons)
+        EXPECT_FALSE(Enabled(id)) << id;
+    for (int id : {IDC_MINIMIZE, IDC_MAXIMIZE, IDC_CLOSE})
+        EXPECT_TRUE(Enabled(id)) << id;
+    Tick();  // ticks do nothing without a lesson
+    EXPECT_EQ(Check(IDC_PRAC), 1);
+    EXPECT_EQ(Check(IDC_TEST), 0);
+}
+
+TEST_F(MainDlgTest, LaunchPackageOpensAtPageZeroAndIsDeleted) {
+    std::string package = MakePackage("unit01.viz", Pages(3));
+    Start(package);
+    EXPECT_TRUE(m_dlg->m_bLessonLoaded);
+    EXPECT_EQ(m_dlg->m_nCurPage, 0);
+    EXPECT_FALSE(testsupport::Exists(package));
+    EXPECT_TRUE(testsupport::Exists(TempFolder() + "/config.cfg"));
+    EXPECT_FALSE(m_dlg->IsPlaying());  // shown, not played
+    EXPECT_EQ(m_sound.Log(), (std::vector<std::string>{"open s0.wav"}));
+}
+
+TEST_F(MainDlgTest, PreviousAndNextFollowThePage) {
+    Start(MakePackage("a.viz", Pages(3)));
+    EXPECT_FALSE(Enabled(IDC_PREV));
+    EXPECT_TRUE(Enabled(IDC_NEXT));
+    Click(IDC_NEXT);
+    EXPECT_EQ(m_dlg->m_nCurPage, 1);
+    EXPECT_TRUE(Enabled(IDC_PREV));
+    Click(IDC_NEXT);
+    EXPECT_EQ(m_dlg->m_nCurPage, 2);
+    EXPECT_FALSE(Enabled(IDC_NEXT));
+    Click(IDC_NEXT);  // nothing past the last page
+    EXPECT_EQ(m_dlg->m_nCurPage, 2);
+    Click(IDC_PREV);
+    EXPECT_EQ(m_dlg->m_nCurPage, 1);
+}
+
+TEST_F(MainDlgTest, OnePageDisablesBothPreviousAndNext) {
+    Start(MakePackage("a.viz", Pages(1)));
+    EXPECT_FALSE(Enabled(IDC_PREV));
+    EXPECT_FALSE(Enabled(IDC_NEXT));
+    EXPECT_TRUE(Enabled(IDC_PLAY));
+}
+
+TEST_F(MainDlgTest, EmptyLessonEnablesPlayButPlaysNothing) {
+    Start(MakePackage("a.viz", {}));
+    EXPECT_TRUE(m_dlg->m_bLessonLoaded);
+    EXPECT_EQ(m_dlg->m_nCurPage, -1);
+    EXPECT_TRUE(Enabled(IDC_PLAY));
+    Click(IDC_PLAY);
+    EXPECT_FALSE(m_dlg->IsPlaying());
+    EXPECT_FALSE(Enabled(IDC_NEXT));
+    Tick();
+}
+
+TEST_F(MainDlgTest, SinglePlayEndsAtExactlyTheLengthAndRewinds) {
+    m_sound.SetLength("s0.wav", 1200);
+    Start(MakePackage("a.viz", Pages(2)));
+    Click(IDC_PLAY);
+    EXPECT_TRUE(m_dlg->IsPlaying());  // SinglePlay
+    EXPECT_FALSE(Enabled(IDC_PLAY));
+    EXPECT_TRUE(Enabled(IDC_STOP));
+    EXPECT_TRUE(Enabled(IDC_NEXT));
+    Tick(500);
+    EXPECT_TRUE(m_dlg->IsPlaying());
+    Tick(800);  // at its end: position == length
+    EXPECT_FALSE(m_dlg->IsPlaying());
+    EXPECT_EQ(m_dlg->m_player.GetPosition(), 0u);  // rewound
+    EXPECT_EQ(m_dlg->m_nCurPage, 0);  // a single play never moves on
+    Tick(5000);
+    EXPECT_EQ(m_dlg->m_nCurPage, 0);
+}
+
+TEST_F(MainDlgTest, StopDuringSinglePlayRewinds) {
+    Start(MakePackage("a.viz", Pages(2)));
+    Click(IDC_PLAY);
+    Tick(700);
+    Click(IDC_STOP);
+    EXPECT_FALSE(m_dlg->IsPlaying());
+    EXPECT_EQ(m_dlg->m_player.GetPosition(), 0u);
+    EXPECT_TRUE(Enabled(IDC_PLAY));
+    EXPECT_FALSE(Enabled(IDC_STOP));
+}
+
+TEST_F(MainDlgTest, AutomaticRunGoesThroughEveryPageWithItsPause) {
+    m_sound.SetDefaultLength(1000);
+    Start(MakePackage("a.viz", Pages(3, 2)));
+    Click(IDC_AUTONEXT);  // switching ">>" on plays at once
+    EXPECT_EQ(Check(IDC_AUTONEXT), 1);
+    EXPECT_TRUE(m_dlg->m_bAutoPlaying);
+    EXPECT_TRUE(m_dlg->IsPlaying());
+    for (int id : {IDC_STOP, IDC_PLAY, IDC_PREV, IDC_NEXT})
+        EXPECT_FALSE(Enabled(id)) << id;
+
+    Tick(1000);  // sound over: the pause begins
+    EXPECT_FALSE(m_dlg->IsPlaying());
+    EXPECT_NE(m_dlg->m_dwWaitStart, 0u);
+    Tick(1500);
+    EXPECT_EQ(m_dlg->m_nCurPage, 0);  // 1.5 s of a 2 s pause
+    Tick(500);
+    EXPECT_EQ(m_dlg->m_nCurPage, 1);
+    EXPECT_TRUE(m_dlg->IsPlaying());
+    Tick(1000);
+    Tick(2000);
+    EXPECT_EQ(m_dlg->m_nCurPage, 2);
+    Tick(1000);
+    Tick(2000);  // after the last page's pause the run ends
+    EXPECT_EQ(m_dlg->m_nCurPage, 2);
+    EXPECT_FALSE(m_dlg->m_bAutoPlaying);
+    EXPECT_FALSE(m_dlg->IsPlaying());
+    EXPECT_EQ(Check(IDC_AUTONEXT), 1);  // ">>" stays on
+    EXPECT_TRUE(Enabled(IDC_PLAY));
+}
+
+TEST_F(MainDlgTest, PlayWithAutoNextOnStartsARun) {
+    m_sound.SetDefaultLength(1000);
+    Start(MakePackage("a.viz", Pages(2, 0)));
+    Click(IDC_AUTONEXT);
+    Tick(1000);
+    Tick(500);  // pause 0: the next tick moves on
+    EXPECT_EQ(m_dlg->m_nCurPage, 1);
+    Tick(1000);
+    Tick(500);
+    EXPECT_FALSE(m_dlg->m_bAutoPlaying);
+    Click(IDC_PREV);
+    Click(IDC_PLAY);  // ">>" still on: Play starts an automatic run
+    EXPECT_TRUE(m_dlg->m_bAutoPlaying);
+    EXPECT_EQ(m_dlg->m_dwWaitStart, 0u);
+}
+
+TEST_F(MainDlgTest, SwitchingAutoNextOffLetsTheSoundFinish) {
+    m_sound.SetDefaultLength(1000);
+    Start(MakePackage("a.viz", Pages(3)));
+    Click(IDC_AUTONEXT);
+    Tick(500);
+    Click(IDC_AUTONEXT);  // off mid-sound: SinglePlay
+    EXPECT_EQ(Check(IDC_AUTONEXT), 0);
+    EXPECT_FALSE(m_dlg->m_bAutoPlaying);
+    EXPECT_TRUE(m_dlg->IsPlaying());
+    Tick(500);  // the end of the sound rewinds, nothing advances
+    EXPECT_FALSE(m_dlg->IsPlaying());
+    Tick(5000);
+    EXPECT_EQ(m_dlg->m_nCurPage, 0);
+}
+
+TEST_F(MainDlgTest, AutoNextSwitchedOnDuringSinglePlayContinuesTheSound) {
+    m_sound.SetDefaultLength(1000);
+    Start(MakePackage("a.viz", Pages(2)));
+    Click(IDC_PLAY);
+    Tick(500);
+    Click(IDC_AUTONEXT);
+    EXPECT_TRUE(m_dlg->m_bAutoPlaying);
+    EXPECT_EQ(m_dlg->m_player.GetPosition(), 500u);  // goes on, not restarted
+}
+
+TEST_F(MainDlgTest, TestSuspendsAnAutomaticRunAndPracResumesIt) {
+    m_sound.SetDefaultLength(1000);
+    Start(MakePackage("a.viz", Pages(3, 3)));
+    Click(IDC_NEXT);
+    Click(IDC_AUTONEXT);
+    Tick(1000);  // AutoPause on page 1
+    Click(IDC_TEST);
+    EXPECT_TRUE(m_dlg->m_bTestMode);
+    EXPECT_EQ(m_dlg->m_nCurPage, 0);
+    EXPECT_EQ(m_dlg->m_dwWaitStart, 0u);
+    EXPECT_EQ(Check(IDC_TEST), 1);
+    EXPECT_EQ(Check(IDC_PRAC), 0);
+    EXPECT_TRUE(m_dlg->m_bAutoPlaying);  // kept, but ticks ignore it in test mode
+    for (int id : {IDC_PREV, IDC_NEXT, IDC_AUTONEXT, IDC_SHOW_QUESTION, IDC_SHOW_ANSWER})
+        EXPECT_FALSE(Enabled(id)) << id;
+    Tick(10000);
+    EXPECT_EQ(m_dlg->m_nCurPage, 0);
+    Click(IDC_TEST);  // pressing Test again does nothing
+    EXPECT_TRUE(m_dlg->m_bTestMode);
+
+    Click(IDC_PRAC);
+    EXPECT_FALSE(m_dlg->m_bTestMode);
+    EXPECT_EQ(Check(IDC_PRAC), 1);
+    EXPECT_EQ(m_dlg->m_dwWaitStart, 0u);
+    Tick();  // the pause counts as elapsed: the run moves on at once
+    EXPECT_EQ(m_dlg->m_nCurPage, 1);
+    EXPECT_TRUE(m_dlg->IsPlaying());
+}
+
+TEST_F(MainDlgTest, PracticeOnlyLaunchKeepsTestDisabled) {
+    Start(MakePackage("a.viz", Pages(2)), true);
+    EXPECT_FALSE(Enabled(IDC_TEST));
+    EXPECT_TRUE(Enabled(IDC_PRAC));
+}
+
+TEST_F(MainDlgTest, QuestionAndAnswerTogglesCarryCheckMarks) {
+    Start(MakePackage("a.viz", Pages(2)));
+    Click(IDC_SHOW_QUESTION);
+    EXPECT_TRUE(m_dlg->m_bShowQuestion);
+    EXPECT_EQ(Check(IDC_SHOW_QUESTION), 1);
+    Click(IDC_SHOW_ANSWER);
+    Click(IDC_SHOW_ANSWER);
+    EXPECT_FALSE(m_dlg->m_bShowAnswer);
+    EXPECT_EQ(Check(IDC_SHOW_ANSWER), 0);
+}
+
+TEST_F(MainDlgTest, PageWhosePictureFailsIsNotShownAndIsRetriedInARun) {
+    auto pages = Pages(3, 0);
+    pages[1].pictureIsBroken = true;
+    m_sound.SetDefaultLength(1000);
+    Start(MakePackage("a.viz", pages));
+    Click(IDC_NEXT);
+    EXPECT_EQ(m_dlg->m_nCurPage, 0);
+    EXPECT_FALSE(m_dlg->m_picture.IsLoaded());  // the old picture is gone
+    Click(IDC_AUTONEXT);  // page 0's sound is still the one open
+    Tick(1000);
+    Tick(500);
+    Tick(500);
+    EXPECT_EQ(m_dlg->m_nCurPage, 0);  // stuck before the broken page until stopped
+    Click(IDC_AUTONEXT);
+    EXPECT_FALSE(m_dlg->m_bAutoPlaying);
+}
+
+TEST_F(MainDlgTest, PageWhoseSoundFailsLeavesNoSoundOpen) {
+    auto pages = Pages(2);
+    m_sound.FailOpen("s1.wav");
+    Start(MakePackage("a.viz", pages));
+    Click(IDC_NEXT);
+    EXPECT_EQ(m_dlg->m_nCurPage, 0);
+    EXPECT_TRUE(m_dlg->m_picture.IsLoaded());  // page 1's picture is already in
+    EXPECT_EQ(m_dlg->m_player.m_nDeviceID, -1);
+    Click(IDC_PLAY);  // plays nothing: stays Idle
+    EXPECT_FALSE(m_dlg->IsPlaying());
+}
+
+TEST_F(MainDlgTest, BrokenPackageShowsTheExtractionMessageOnce) {
+    testsupport::WriteFile(m_tmp.file("bad.viz"), "not a zip at all");
+    Start(m_tmp.file("bad.viz"));
+    EXPECT_EQ(m_box.shown, (std::vector<std::string>{"압축해제실패!"}));
+    EXPECT_FALSE(m_dlg->m_bLessonLoaded);
+    EXPECT_FALSE(testsupport::Exists(m_tmp.file("bad.viz")));  // deleted whatever the result
+    for (int id : kPlayerButtons)
+        EXPECT_FALSE(Enabled(id)) << id;
+}
+
+TEST_F(MainDlgTest, PackageWithoutConfigOpensNothingSilently) {
+    ASSERT_TRUE(WriteZip(m_tmp.file("nocfg.viz"), {{"readme.txt", "hello"}}));
+    Start(m_tmp.file("nocfg.viz"));
+    EXPECT_TRUE(m_box.shown.empty());
+    EXPECT_FALSE(m_dlg->m_bLessonLoaded);
+    EXPECT_FALSE(testsupport::Exists(TempFolder() + "/readme.txt"));
+}
+
+TEST_F(MainDlgTest, FileOpenReplacesTheLessonAndKeepsTheModes) {
+    Start(MakePackage("a.viz", Pages(3)));
+    std::string second = MakePackage("b.viz", Pages(2));
+    Click(IDC_NEXT);
+    Click(IDC_SHOW_QUESTION);
+    Click(IDC_TEST);
+    m_chooser.next = second;
+    m_dlg->OnFileOpen();
+    EXPECT_EQ(m_chooser.filter, "Zidizi file (*.viz)");
+    EXPECT_EQ(m_dlg->GetPageCount(), 2);
+    EXPECT_EQ(m_dlg->m_nCurPage, 0);
+    EXPECT_TRUE(m_dlg->m_bTestMode);
+    EXPECT_TRUE(m_dlg->m_bShowQuestion);
+    EXPECT_TRUE(testsupport::Exists(second));  // a chosen package is kept
+    // The same package again works: the Temp folder is emptied and refilled.
+    m_dlg->OnFileOpen();
+    EXPECT_TRUE(m_dlg->m_bLessonLoaded);
+    // Cancelled: nothing changes.
+    m_chooser.next.clear();
+    m_dlg->OnFileOpen();
+    EXPECT_TRUE(m_dlg->m_bLessonLoaded);
+    EXPECT_EQ(m_chooser.calls, 3);
+}
+
+TEST_F(MainDlgTest, ClosingEmptiesTheTempFolderOfFiles) {
+    Start(MakePackage("a.viz", Pages(2)));
+    m_dlg->PostNcDestroy();
+    EXPECT_FALSE(m_dlg->m_bLessonLoaded);
+    EXPECT_FALSE(testsupport::Exists(TempFolder() + "/config.cfg"));
+    EXPECT_FALSE(testsupport::Exists(TempFolder() + "/p0.png"));
+}
+
+}  // namespace

@@ -1,0 +1,170 @@
+// The recorded test run on a real dialog: the recorder on SDL's dummy capture, the
+// simulated mixer, scripted answers and a recorded upload.
+#include "main_dlg_fixture.h"
+#include "mixer_sim.h"
+
+namespace {
+
+std::vector<PageSpec> TwoPages() {
+    std::vector<PageSpec> pages(2);
+    pages[0].sound = "a.wav";
+    pages[0].picture = "a.png";
+    pages[0].wait = 1;
+    pages[1].sound = "b.wav";
+    pages[1].picture = "b.png";
+    pages[1].wait = 1;
+    return pages;
+}
+
+class TestRunTest : public MainDlgTest {
+protected:
+    void SetUp() override {
+        MainDlgTest::SetUp();
+        m_sound.SetDefaultLength(500);
+        ClearSimMixerLog();
+    }
+    // Play in test mode, then ticks until the question has been answered.
+    void RunToTheEnd() {
+        Click(IDC_TEST);
+        Click(IDC_PLAY);
+        ASSERT_TRUE(m_dlg->m_bTestRunning);
+        for (int i = 0; i < 20 && m_dlg->m_bTestRunning; ++i)
+            Tick(500);
+        ASSERT_FALSE(m_dlg->m_bTestRunning);
+    }
+    bool Recording() const { return testsupport::Exists(RecordingPath()); }
+};
+
+TEST_F(TestRunTest, PlayStartsRecordingFromPageZero) {
+    Start(MakePackage("a.viz", TwoPages()));
+    Click(IDC_NEXT);
+    Click(IDC_TEST);
+    EXPECT_EQ(m_dlg->m_nCurPage, 0);
+    Click(IDC_NEXT);  // disabled in test mode; the command itself still steps
+    Click(IDC_PLAY);
+    EXPECT_EQ(m_dlg->m_nCurPage, 0);
+    EXPECT_TRUE(m_dlg->m_bTestRunning);
+    EXPECT_TRUE(m_dlg->IsPlaying());
+    EXPECT_TRUE(m_dlg->m_recorder.IsCapturing());
+    EXPECT_TRUE(Recording());
+    EXPECT_TRUE(Enabled(IDC_STOP));
+    EXPECT_FALSE(Enabled(IDC_PLAY));
+    Click(IDC_STOP);
+}
+
+TEST_F(TestRunTest, YesWithOkKeepsTheRecordingAndUploadsIt) {
+    m_box.answers = {IDYES};
+    m_uploadReply = "OK";
+    WriteSetting("UploadHost=lessons.test:8081");
+    Start(MakePackage("a.viz", TwoPages()));
+    RunToTheEnd();
+    ASSERT_EQ(m_uploads.size(), 1u);
+    EXPECT_EQ(m_uploads[0].url, "http://lessons.test:8081/RozevaDevur_O2_Veve/sprec_upload2.asp");
+    EXPECT_EQ(m_uploads[0].name, "A01_L03_D5_SP_kim7.mp3");
+    EXPECT_EQ(m_uploads[0].path, RecordingPath());
+    EXPECT_EQ(m_box.shown, (std::vector<std::string>{"학습한 내용을 서버로 전송하시겠습니까?", "전송이 완료 되었습니다."}));
+    EXPECT_TRUE(Recording());
+    EXPECT_EQ(m_dlg->m_nLevel, 0);
+    EXPECT_TRUE(Enabled(IDC_PLAY));  // TestIdle
+}
+
+TEST_F(TestRunTest, RepliesDecideTheMessageAndTheFile) {
+    struct Case {
+        std::string reply;
+        int result;
+        bool kept;
+        std::string message;
+    };
+    const std::string refused = "녹음파일을 전송했으나 실패 응답을 받았습니다.\n잠시후 다시 시도하세요";
+    const Case cases[] = {
+        {"NOT OK", 1, true, "전송이 완료 되었습니다."},
+        {"ok", 1, false, refused},
+        {"", 1, false, refused},
+        {"OK", 0, false, "녹음파일을 전송하지 못했습니다.\n잠시후 다시 시도하세요"},
+    };
+    Start(MakePackage("a.viz", TwoPages()));
+    for (const Case& c : cases) {
+        m_box.shown.clear();
+        m_box.answers = {IDYES};
+        m_uploadReply = c.reply;
+        m_uploadResult = c.result;
+        RunToTheEnd();
+        ASSERT_EQ(m_box.shown.size(), 2u) << c.reply;
+        EXPECT_EQ(m_box.shown[1], c.message) << c.reply;
+        EXPECT_EQ(Recording(), c.kept) << c.reply;
+        Click(IDC_PRAC);  // back to practice; a kept file is deleted by the abort
+        EXPECT_FALSE(Recording());
+    }
+}
+
+TEST_F(TestRunTest, NoDeletesTheRecordingAndSendsNothing) {
+    m_box.answers = {IDNO};
+    Start(MakePackage("a.viz", TwoPages()));
+    RunToTheEnd();
+    EXPECT_TRUE(m_uploads.empty());
+    EXPECT_FALSE(Recording());
+}
+
+TEST_F(TestRunTest, StopPracAndClosingAbortWithoutAsking) {
+    Start(MakePackage("a.viz", TwoPages()));
+    for (int how = 0; how < 3; ++how) {
+        Click(IDC_TEST);
+        Click(IDC_PLAY);
+        Tick(500);
+        ASSERT_TRUE(Recording());
+        if (how == 0)
+            Click(IDC_STOP);
+        else if (how == 1)
+            Click(IDC_PRAC);
+        else
+            m_dlg->PostNcDestroy();
+        EXPECT_FALSE(m_dlg->m_bTestRunning) << how;
+        EXPECT_FALSE(m_dlg->m_recorder.IsCapturing()) << how;
+        EXPECT_FALSE(Recording()) << how;
+        EXPECT_TRUE(m_box.shown.empty()) << how;
+        EXPECT_TRUE(m_uploads.empty()) << how;
+    }
+}
+
+TEST_F(TestRunTest, MixerIsSwitchedForTheRunOnlyWhenSpeakerRecIsOn) {
+    m_box.answers = {IDNO, IDNO};
+    Start(MakePackage("a.viz", TwoPages()));
+    ClearSimMixerLog();
+    RunToTheEnd();  // the setting is missing: it counts as on
+    std::vector<std::string> on = SimMixerLog();
+    EXPECT_FALSE(on.empty());
+    EXPECT_FALSE(m_dlg->m_mixer.m_strError.size() && on.empty());
+
+    WriteSetting("SpeakerRec=0");
+    ClearSimMixerLog();
+    RunToTheEnd();
+    for (const std::string& line : SimMixerLog())
+        EXPECT_EQ(line.find("select"), std::string::npos) << line;
+}
+
+TEST_F(TestRunTest, RecordingFileThatCannotBeDeletedStopsTheRun) {
+    Start(MakePackage("a.viz", TwoPages()));
+    ASSERT_TRUE(CreateDirectories(RecordingPath() + "/busy"));  // a folder in the way
+    Click(IDC_TEST);
+    Click(IDC_PLAY);
+    EXPECT_FALSE(m_dlg->m_bTestRunning);
+    EXPECT_EQ(m_box.shown, (std::vector<std::string>{"녹음할 파일이 사용중입니다.\n모든 프로그램을 닫고 다시 시도하세요."}));
+}
+
+TEST_F(TestRunTest, OnePageRunAsksAfterItsPause) {
+    auto pages = TwoPages();
+    pages.pop_back();
+    m_box.answers = {IDNO};
+    Start(MakePackage("a.viz", pages));
+    Click(IDC_TEST);
+    Click(IDC_PLAY);
+    Tick(500);  // the sound ends
+    EXPECT_TRUE(m_dlg->m_bTestRunning);
+    Tick(500);
+    EXPECT_TRUE(m_dlg->m_bTestRunning);
+    Tick(500);  // a second of pause has passed
+    EXPECT_FALSE(m_dlg->m_bTestRunning);
+    EXPECT_EQ(m_box.shown.size(), 1u);
+}
+
+}  // namespace
