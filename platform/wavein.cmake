@@ -1,0 +1,8 @@
+# Wave-in device layer: SDL2 capture, with a factory hook for test devices.
+add_library(vorur_wavein STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/wavein.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wavein_sdl.cpp
+)
+set_target_properties(vorur_wavein PROPERTIES AUTOMOC OFF)
+target_include_directories(vorur_wavein PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(vorur_wavein PUBLIC vorur_platform PRIVATE PkgConfig::SDL2)
