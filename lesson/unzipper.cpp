@@ -1,0 +1,569 @@
+#include "unzipper.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include <minizip/unzip.h>
+
+#include "codepage.h"
+#include "paths.h"
+
+namespace {
+
+constexpr size_t kCopyBuffer = 64 * 1024;
+constexpr uint32_t kDosFolderAttribute = 0x10;
+
+unzFile Handle(void* p) { return static_cast<unzFile>(p); }
+
+// Entry names in messages: the CP949 bytes shown as UTF-8, quoted.
+std::string Quote(const std::string& name) {
+    std::string utf8;
+    Cp949ToUtf8(name, utf8);
+    return "\"" + utf8 + "\"";
+}
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+bool IsFolder(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Splits on "/" and drops empty and "." parts; reports ".." parts.
+std::vector<std::string> SplitName(const std::string& name, bool& climbs) {
+    std::vector<std::string> parts;
+    climbs = false;
+    size_t pos = 0;
+    while (pos <= name.size()) {
+        size_t slash = name.find('/', pos);
+        if (slash == std::string::npos)
+            slash = name.size();
+        std::string part = name.substr(pos, slash - pos);
+        if (part == "..")
+            climbs = true;
+        if (!part.empty() && part != ".")
+            parts.push_back(part);
+        pos = slash + 1;
+    }
+    return parts;
+}
+
+// True when a folder between base and base/parts[0..count) already exists as a link:
+// following it could lead out of the destination.
+bool CrossesLink(const std::string& base, const std::vector<std::string>& parts, size_t count) {
+    std::string path = base;
+    for (size_t i = 0; i < count && i < parts.size(); ++i) {
+        path = JoinPath(path, parts[i]);
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0)
+            return false;  // nothing below a missing folder exists yet
+        if (S_ISLNK(st.st_mode))
+            return true;
+    }
+    return false;
+}
+
+// "/a/./b/../c" -> "/a/c"; path must be absolute.
+std::string Normalize(const std::string& path) {
+    bool climbs;
+    std::vector<std::string> parts = SplitName(path, climbs);
+    std::vector<std::string> kept;
+    for (const std::string& part : parts) {
+        if (part == "..") {
+            if (!kept.empty())
+                kept.pop_back();
+        } else {
+            kept.push_back(part);
+        }
+    }
+    std::string out;
+    for (const std::string& part : kept)
+        out += "/" + part;
+    return out.empty() ? "/" : out;
+}
+
+// minizip file functions over a buffer in memory.
+struct MemoryStream {
+    const unsigned char* data;
+    uint64_t size;
+    uint64_t pos;
+};
+
+voidpf ZCALLBACK MemOpen(voidpf opaque, const void*, int mode) {
+    if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ)
+        return nullptr;
+    auto* source = static_cast<const ZipMemorySpan*>(opaque);
+    return new MemoryStream{source->data, source->size, 0};
+}
+
+uLong ZCALLBACK MemRead(voidpf, voidpf s, void* buf, uLong size) {
+    auto* stream = static_cast<MemoryStream*>(s);
+    uint64_t left = stream->pos < stream->size ? stream->size - stream->pos : 0;
+    uLong n = size < left ? size : static_cast<uLong>(left);
+    if (n > 0)
+        std::memcpy(buf, stream->data + stream->pos, n);
+    stream->pos += n;
+    return n;
+}
+
+uLong ZCALLBACK MemWrite(voidpf, voidpf, const void*, uLong) { return 0; }
+
+ZPOS64_T ZCALLBACK MemTell(voidpf, voidpf s) { return static_cast<MemoryStream*>(s)->pos; }
+
+long ZCALLBACK MemSeek(voidpf, voidpf s, ZPOS64_T offset, int origin) {
+    auto* stream = static_cast<MemoryStream*>(s);
+    uint64_t base;
+    switch (origin) {
+    case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
+    case ZLIB_FILEFUNC_SEEK_CUR: base = stream->pos; break;
+    case ZLIB_FILEFUNC_SEEK_END: base = stream->size; break;
+    default: return -1;
+    }
+    if (offset > stream->size || base + offset > stream->size)
+        return -1;
+    stream->pos = base + offset;
+    return 0;
+}
+
+int ZCALLBACK MemClose(voidpf, voidpf s) {
+    delete static_cast<MemoryStream*>(s);
+    return 0;
+}
+
+int ZCALLBACK MemError(voidpf, voidpf) { return 0; }
+
+bool WriteAll(int fd, const char* data, size_t n) {
+    while (n > 0) {
+        ssize_t w = write(fd, data, n);
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (w == 0)
+            return false;
+        data += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+}  // namespace
+
+CUnzipper::CUnzipper(const char* path) {
+    if (path)
+        OpenArchive(path);
+}
+
+CUnzipper::~CUnzipper() { CloseArchive(); }
+
+bool CUnzipper::SetError(const std::string& text) {
+    m_strError = text;
+    return false;
+}
+
+bool CUnzipper::OpenWith(void* handle) {
+    m_hArchive = handle;
+    m_archiveInflated = 0;
+    m_atEnd = false;
+    m_strError.clear();
+    return m_hArchive != nullptr;
+}
+
+bool CUnzipper::OpenArchive(const char* path) {
+    CloseArchive();
+    if (!path || !*path)
+        return SetError("no archive named");
+    std::string full = path;
+    if (full[0] != '/') {
+        char cwd[PATH_MAX];
+        if (!getcwd(cwd, sizeof(cwd)))
+            return SetError(std::string(path) + ": " + ErrnoText(errno));
+        full = JoinPath(cwd, full);
+    }
+    full = Normalize(full);
+    struct stat st;
+    if (stat(full.c_str(), &st) != 0)
+        return SetError(full + ": " + ErrnoText(errno));
+    if (!S_ISREG(st.st_mode))
+        return SetError(full + ": not a file");
+    unzFile zf = unzOpen64(full.c_str());
+    if (!zf)
+        return SetError(full + ": not a zip archive, or it cannot be read");
+    OpenWith(zf);
+    // The default destination: the archive's path without its extension.
+    std::string dest = full;
+    size_t slash = dest.rfind('/');
+    size_t dot = dest.rfind('.');
+    if (dot != std::string::npos && dot > slash + 1)
+        dest.erase(dot);
+    m_destination = dest;
+    return true;
+}
+
+bool CUnzipper::OpenArchiveFromMemory(const void* data, size_t size) {
+    CloseArchive();
+    if (!data && size > 0)
+        return SetError("no archive data");
+    m_memory.data = static_cast<const unsigned char*>(data);
+    m_memory.size = size;
+    zlib_filefunc64_def funcs = {};
+    funcs.zopen64_file = MemOpen;
+    funcs.zread_file = MemRead;
+    funcs.zwrite_file = MemWrite;
+    funcs.ztell64_file = MemTell;
+    funcs.zseek64_file = MemSeek;
+    funcs.zclose_file = MemClose;
+    funcs.zerror_file = MemError;
+    funcs.opaque = &m_memory;
+    unzFile zf = unzOpen2_64("memory", &funcs);
+    if (!zf)
+        return SetError("not a zip archive");
+    return OpenWith(zf);
+}
+
+bool CUnzipper::CloseArchive() {
+    bool ok = false;
+    if (m_hArchive) {
+        unzCloseCurrentFile(Handle(m_hArchive));
+        ok = unzClose(Handle(m_hArchive)) == UNZ_OK;
+        m_hArchive = nullptr;
+    }
+    m_destination.clear();
+    m_memory = ZipMemorySpan();
+    return ok;
+}
+
+bool CUnzipper::SetDestination(const char* folder) {
+    if (!folder || !*folder)
+        return SetError("no destination folder named");
+    struct stat st;
+    if (stat(folder, &st) == 0 && !S_ISDIR(st.st_mode))
+        return SetError(std::string(folder) + ": not a folder");
+    m_destination = folder;
+    if (!EnsureFolder(folder))
+        return SetError(std::string(folder) + ": the folder cannot be created");
+    return true;
+}
+
+void CUnzipper::SetLimits(uint64_t entryLimit, uint64_t archiveLimit) {
+    m_entryLimit = entryLimit;
+    m_archiveLimit = archiveLimit;
+}
+
+int CUnzipper::CountEntries() {
+    if (!m_hArchive)
+        return 0;
+    unz_global_info64 gi;
+    if (unzGetGlobalInfo64(Handle(m_hArchive), &gi) != UNZ_OK)
+        return 0;
+    return gi.number_entry > static_cast<ZPOS64_T>(INT_MAX) ? INT_MAX : static_cast<int>(gi.number_entry);
+}
+
+bool CUnzipper::ReadEntryInfo(ZipEntryInfo& info) {
+    info = ZipEntryInfo();
+    if (!m_hArchive)
+        return SetError("no archive is open");
+    unz_file_info64 fi;
+    if (unzGetCurrentFileInfo64(Handle(m_hArchive), &fi, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+        return SetError("an entry's description cannot be read");
+    // Full-length buffers: a name cut short would be extracted under another name.
+    std::vector<char> name(fi.size_filename + 1, '\0');
+    std::vector<char> comment(fi.size_file_comment + 1, '\0');
+    if (unzGetCurrentFileInfo64(Handle(m_hArchive), &fi, name.data(), name.size(), nullptr, 0, comment.data(),
+                                comment.size()) != UNZ_OK)
+        return SetError("an entry's description cannot be read");
+    info.name.assign(name.data(), fi.size_filename);
+    for (char& c : info.name) {
+        if (c == '\\')
+            c = '/';
+    }
+    info.comment.assign(comment.data(), fi.size_file_comment);
+    info.versionMadeBy = static_cast<uint32_t>(fi.version);
+    info.versionNeeded = static_cast<uint32_t>(fi.version_needed);
+    info.flags = static_cast<uint32_t>(fi.flag);
+    info.compressionMethod = static_cast<uint32_t>(fi.compression_method);
+    info.dosDateTime = static_cast<uint32_t>(fi.dosDate);
+    info.crc32 = static_cast<uint32_t>(fi.crc);
+    info.compressedSize = fi.compressed_size;
+    info.uncompressedSize = fi.uncompressed_size;
+    info.internalAttributes = static_cast<uint32_t>(fi.internal_fa);
+    info.externalAttributes = static_cast<uint32_t>(fi.external_fa);
+    info.isFolder = (info.externalAttributes & kDosFolderAttribute) != 0;
+    uint32_t host = info.versionMadeBy >> 8;
+    uint32_t mode = info.externalAttributes >> 16;
+    info.isSymlink = (host == 3 || host == 19) && (mode & S_IFMT) == S_IFLNK;
+    return true;
+}
+
+bool CUnzipper::MatchesExtension(const char* extension) {
+    ZipEntryInfo info;
+    if (!ReadEntryInfo(info))
+        return false;
+    size_t slash = info.name.rfind('/');
+    size_t dot = info.name.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return false;
+    return strcasecmp(info.name.c_str() + dot + 1, extension) == 0;
+}
+
+bool CUnzipper::FirstEntry(const char* extension) {
+    m_atEnd = false;
+    if (!m_hArchive)
+        return SetError("no archive is open");
+    int r = unzGoToFirstFile(Handle(m_hArchive));
+    if (r != UNZ_OK) {
+        m_atEnd = r == UNZ_END_OF_LIST_OF_FILE;
+        return SetError(m_atEnd ? "the archive holds no entries" : "the archive's entry list is damaged");
+    }
+    if (!extension || !*extension || MatchesExtension(extension))
+        return true;
+    return NextEntry(extension);
+}
+
+bool CUnzipper::NextEntry(const char* extension) {
+    m_atEnd = false;
+    if (!m_hArchive)
+        return SetError("no archive is open");
+    for (;;) {
+        int r = unzGoToNextFile(Handle(m_hArchive));
+        if (r != UNZ_OK) {
+            m_atEnd = r == UNZ_END_OF_LIST_OF_FILE;
+            return SetError(m_atEnd ? "no further entry" : "the archive's entry list is damaged");
+        }
+        if (!extension || !*extension || MatchesExtension(extension))
+            return true;
+    }
+}
+
+// Inflates the current (opened) entry into out, or into memory when out < 0.
+bool CUnzipper::CopyEntry(int out, std::string* memory, const std::string& label) {
+    std::vector<char> buf(kCopyBuffer);
+    uint64_t entryBytes = 0;
+    for (;;) {
+        int n = unzReadCurrentFile(Handle(m_hArchive), buf.data(), static_cast<unsigned>(buf.size()));
+        if (n == 0)
+            return true;
+        if (n < 0)
+            return SetError(label + ": the compressed data is damaged");
+        entryBytes += static_cast<uint64_t>(n);
+        m_archiveInflated += static_cast<uint64_t>(n);
+        if (entryBytes > m_entryLimit)
+            return SetError(label + ": the entry inflates past the limit of " + std::to_string(m_entryLimit) +
+                            " bytes");
+        if (m_archiveInflated > m_archiveLimit)
+            return SetError(label + ": the archive inflates past the limit of " +
+                            std::to_string(m_archiveLimit) + " bytes");
+        if (memory) {
+            memory->append(buf.data(), static_cast<size_t>(n));
+        } else if (!WriteAll(out, buf.data(), static_cast<size_t>(n))) {
+            return SetError(label + ": " + ErrnoText(errno));
+        }
+    }
+}
+
+bool CUnzipper::ExtractEntryToMemory(std::string& bytes) {
+    bytes.clear();
+    ZipEntryInfo info;
+    if (!ReadEntryInfo(info))
+        return false;
+    std::string label = "entry " + Quote(info.name);
+    if (info.isFolder)
+        return SetError(label + ": a folder");
+    if (unzOpenCurrentFile(Handle(m_hArchive)) != UNZ_OK)
+        return SetError(label + ": the entry cannot be opened (unsupported method or damaged header)");
+    bool ok = CopyEntry(-1, &bytes, label);
+    int closed = unzCloseCurrentFile(Handle(m_hArchive));
+    if (ok && closed == UNZ_CRCERROR)
+        ok = SetError(label + ": the data does not match its checksum");
+    if (!ok)
+        bytes.clear();
+    return ok;
+}
+
+bool CUnzipper::ExtractEntry(const char* folder, bool flatten) {
+    if (!m_hArchive)
+        return SetError("no archive is open");
+    std::string dest = folder ? folder : m_destination;
+    if (!EnsureFolder(dest.c_str()))
+        return SetError(dest + ": the folder cannot be created");
+    ZipEntryInfo info;
+    if (!ReadEntryInfo(info))
+        return false;
+    const std::string& name = info.name;
+    std::string label = "entry " + Quote(name);
+    if (name.find('\0') != std::string::npos)
+        return SetError(label + ": the name holds a zero byte");
+    bool absolute = !name.empty() && name[0] == '/';
+    bool climbs;
+    std::vector<std::string> parts = SplitName(name, climbs);
+
+    if (info.isFolder || (!name.empty() && name.back() == '/')) {
+        if (absolute || climbs)
+            return SetError(label + ": the folder would lie outside the destination");
+        if (CrossesLink(dest, parts, parts.size()))
+            return SetError(label + ": a link is in the way");
+        std::string path = dest;
+        for (const std::string& part : parts)
+            path = JoinPath(path, part);
+        if (!EnsureFolder(path.c_str()))
+            return SetError(label + ": the folder cannot be created");
+        return true;
+    }
+
+    std::string relative;
+    if (flatten) {
+        size_t slash = name.rfind('/');
+        relative = slash == std::string::npos ? name : name.substr(slash + 1);
+        if (relative.empty() || relative == "." || relative == "..")
+            return SetError(label + ": no file name to write");
+    } else {
+        if (absolute || climbs)
+            return SetError(label + ": the file would lie outside the destination");
+        if (parts.empty())
+            return SetError(label + ": no file name to write");
+        if (CrossesLink(dest, parts, parts.size() - 1))
+            return SetError(label + ": a link is in the way");
+        for (const std::string& part : parts)
+            relative = relative.empty() ? part : relative + "/" + part;
+    }
+    std::string outPath = JoinPath(dest, relative);
+    if (outPath.size() >= PATH_MAX)
+        return SetError(label + ": the output path is too long");
+    if (!EnsureParentFolder(outPath.c_str()))
+        return SetError(label + ": the folder for the file cannot be created");
+
+    // Whatever is at the output path is replaced, never written through: a link or a
+    // second name of another file would carry the data elsewhere.
+    struct stat st;
+    if (lstat(outPath.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return SetError(label + ": a folder of that name is in the way");
+        if (unlink(outPath.c_str()) != 0)
+            return SetError(label + ": " + ErrnoText(errno));
+    }
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (out < 0)
+        return SetError(label + ": " + ErrnoText(errno));
+
+    bool ok;
+    if (unzOpenCurrentFile(Handle(m_hArchive)) != UNZ_OK) {
+        ok = SetError(label + ": the entry cannot be opened (unsupported method or damaged header)");
+    } else {
+        ok = CopyEntry(out, nullptr, label);
+        // Only a fully read entry is checked against its CRC; a mismatch is data the
+        // lesson would show or play wrongly, so the entry fails.
+        int closed = unzCloseCurrentFile(Handle(m_hArchive));
+        if (ok && closed == UNZ_CRCERROR)
+            ok = SetError(label + ": the data does not match its checksum");
+    }
+    if (close(out) != 0 && ok)
+        ok = SetError(label + ": " + ErrnoText(errno));
+    if (!ok) {
+        unlink(outPath.c_str());  // no half-written file left looking complete
+        return false;
+    }
+    ApplyEntryTime(outPath.c_str(), info.dosDateTime);
+    return true;
+}
+
+bool CUnzipper::ExtractAll(const char* folder, bool flatten) {
+    if (!m_hArchive)
+        return SetError("no archive is open");
+    if (!folder)
+        return SetError("no destination folder named");
+    if (!EnsureFolder(folder))
+        return SetError(std::string(folder) + ": the folder cannot be created");
+    if (CountEntries() == 0)
+        return SetError("the archive holds no entries");
+    if (!FirstEntry())
+        return false;
+    for (;;) {
+        if (!ExtractEntry(folder, flatten))
+            return false;
+        if (!NextEntry()) {
+            if (m_atEnd) {
+                m_strError.clear();
+                return true;
+            }
+            return false;  // the list broke off: entries would be missing
+        }
+    }
+}
+
+bool CUnzipper::EnsureFolder(const char* path) {
+    if (!path || !*path)
+        return false;
+    std::string folder = path;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    struct stat st;
+    if (stat(folder.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode);
+    size_t slash = folder.rfind('/');
+    if (slash != std::string::npos) {
+        std::string parent = slash == 0 ? "/" : folder.substr(0, slash);
+        if (!EnsureFolder(parent.c_str()))
+            return false;
+    }
+    if (mkdir(folder.c_str(), 0777) == 0)
+        return true;
+    return errno == EEXIST && IsFolder(folder);
+}
+
+bool CUnzipper::EnsureParentFolder(const char* filePath) {
+    if (!filePath)
+        return false;
+    std::string path = filePath;
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return false;
+    std::string parent = slash == 0 ? "/" : path.substr(0, slash);
+    return EnsureFolder(parent.c_str());
+}
+
+bool CUnzipper::ApplyEntryTime(const char* filePath, uint32_t dosDateTime) {
+    if (!filePath)
+        return false;
+    uint32_t date = dosDateTime >> 16;
+    uint32_t time = dosDateTime & 0xFFFF;
+    struct tm tm = {};
+    tm.tm_sec = static_cast<int>((time & 0x1F) * 2);
+    tm.tm_min = static_cast<int>((time >> 5) & 0x3F);
+    tm.tm_hour = static_cast<int>(time >> 11);
+    tm.tm_mday = static_cast<int>(date & 0x1F);
+    tm.tm_mon = static_cast<int>((date >> 5) & 0x0F) - 1;
+    tm.tm_year = static_cast<int>(date >> 9) + 80;
+    tm.tm_isdst = -1;  // the stored time is local time; let the zone rules decide
+    time_t t = mktime(&tm);
+    if (t == static_cast<time_t>(-1))
+        return false;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = t;
+    times[1].tv_nsec = 0;
+    return utimensat(AT_FDCWD, filePath, times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool ExtractPackage(const std::string& packagePath, const std::string& folder, std::string* error) {
+    CreateDirectories(folder);
+    CUnzipper unzipper;
+    unzipper.SetDestination(folder.c_str());
+    bool ok = unzipper.OpenArchive(packagePath.c_str()) && unzipper.ExtractAll(folder.c_str(), true);
+    if (error)
+        *error = ok ? std::string() : unzipper.GetError();
+    return ok;
+}
+
+bool ExtractPackage(const std::string& packagePath, const std::string& folder) {
+    return ExtractPackage(packagePath, folder, nullptr);
+}
