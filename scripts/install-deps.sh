@@ -11,7 +11,7 @@ PACKAGES=(
   libsdl2-dev libsdl2-mixer-dev
   libcurl4-openssl-dev
   libminizip-dev zlib1g-dev
-  libmp3lame-dev libmpg123-dev
+  libmp3lame-dev libmpg123-dev libvorbis-dev
   libpulse-dev
   libcpp-httplib-dev nlohmann-json3-dev
   # tests and benchmarks
