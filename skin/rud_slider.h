@@ -1,0 +1,36 @@
+// The standard horizontal slider on the skin's dark grey (66, 71, 74) instead of
+// the window colour. Range, page step and position are the owner's to set.
+//
+// End of tracking: besides QSlider's own signals, endTrack(position) is emitted
+// once a user interaction is over and the position is final:
+//  - on release of the left mouse button that was pressed on the slider (after a
+//    drag of the handle or a click on the groove);
+//  - on release of a navigation key (arrows, Page Up/Down, Home, End) that moved
+//    or may have moved the slider;
+//  - after each mouse-wheel step.
+// Positions set by the owner (setValue) do not emit it.
+#pragma once
+
+#include <QColor>
+#include <QSlider>
+
+class CRudSliderCtrl : public QSlider {
+    Q_OBJECT
+public:
+    static constexpr QColor kBackground{66, 71, 74};
+
+    explicit CRudSliderCtrl(QWidget* parent = nullptr);
+    ~CRudSliderCtrl() override = default;
+
+signals:
+    void endTrack(int position);
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void keyReleaseEvent(QKeyEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
+
+private:
+    bool m_bTracking = false;  // a left press on this slider is in progress
+};
