@@ -1,0 +1,581 @@
+// The mixer layer over a PulseAudio server (PipeWire desktops serve the same
+// protocol). mixer_pulse.md describes the mapping.
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "mixer.h"
+
+namespace {
+
+constexpr DWORD kDestinationLineId = 0x10000;
+constexpr DWORD kSelectorControlId = 0x10001;
+constexpr auto kCallTimeout = std::chrono::seconds(5);
+
+struct PulsePort {
+    std::string name;
+    std::string description;
+    int type = PA_DEVICE_PORT_TYPE_UNKNOWN;
+};
+
+struct PulseSource {
+    uint32_t index = PA_INVALID_INDEX;
+    std::string name;
+    std::string description;
+    uint32_t card = PA_INVALID_INDEX;
+    uint32_t monitorOfSink = PA_INVALID_INDEX;
+    uint8_t channels = 2;
+    pa_volume_t volume = PA_VOLUME_NORM;  // the loudest channel
+    bool mute = false;
+    std::vector<PulsePort> ports;
+    std::string activePort;
+};
+
+struct PulseSink {
+    uint32_t index = PA_INVALID_INDEX;
+    std::string name;
+    std::string monitorSource;
+    uint32_t card = PA_INVALID_INDEX;
+};
+
+struct PulseLine {
+    DWORD type = 0;
+    std::string name;
+    std::string source;  // the PulseAudio source behind the line
+    std::string port;    // empty: the source as a whole
+    DWORD channels = 2;
+};
+
+struct OpenMixer {
+    std::string source;
+    std::vector<PulseLine> lines;
+};
+
+std::string Text(const char* s) { return s ? s : ""; }
+
+// Which kind of line an input port is; 0 for ports that are neither microphone nor line.
+DWORD PortLineType(const PulsePort& port) {
+    switch (port.type) {
+    case PA_DEVICE_PORT_TYPE_MIC:
+    case PA_DEVICE_PORT_TYPE_HEADSET:
+    case PA_DEVICE_PORT_TYPE_HANDSET:
+    case PA_DEVICE_PORT_TYPE_HANDSFREE:
+        return MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE;
+    case PA_DEVICE_PORT_TYPE_LINE:
+    case PA_DEVICE_PORT_TYPE_AUX:
+    case PA_DEVICE_PORT_TYPE_ANALOG:
+        return MIXERLINE_COMPONENTTYPE_SRC_ANALOG;
+    case PA_DEVICE_PORT_TYPE_UNKNOWN:
+        if (port.name.find("mic") != std::string::npos)
+            return MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE;
+        if (port.name.find("line") != std::string::npos)
+            return MIXERLINE_COMPONENTTYPE_SRC_ANALOG;
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+class CPulseMixer : public IMixerSystem {
+public:
+    ~CPulseMixer() override { Disconnect(); }
+
+    UINT WaveInGetNumDevs() override {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_devices.clear();
+        std::vector<PulseSource> sources;
+        if (!ListSources(sources))
+            return 0;
+        for (const PulseSource& source : sources)
+            if (source.monitorOfSink == PA_INVALID_INDEX)
+                m_devices.push_back(source);
+        return static_cast<UINT>(m_devices.size());
+    }
+
+    MMRESULT WaveInGetDevCaps(UINT deviceId, WAVEINCAPS& caps) override {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (deviceId >= m_devices.size())
+            return MMSYSERR_BADDEVICEID;
+        const PulseSource& source = m_devices[deviceId];
+        caps.szPname = (source.description.empty() ? source.name : source.description).substr(0, MAXPNAMELEN - 1);
+        // The server converts any source to 44.1 kHz stereo 16-bit.
+        caps.dwFormats = WAVE_FORMAT_4S16;
+        caps.wChannels = source.channels;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT MixerOpen(HMIXER* mixer, UINT waveInDeviceId) override {
+        if (!mixer)
+            return MMSYSERR_INVALPARAM;
+        std::lock_guard<std::mutex> guard(m_lock);
+        *mixer = 0;
+        if (waveInDeviceId >= m_devices.size())
+            return MMSYSERR_BADDEVICEID;
+        std::vector<PulseSource> sources;
+        std::vector<PulseSink> sinks;
+        std::string defaultSink, defaultSource;
+        if (!ListSources(sources) || !ListSinks(sinks) || !ServerDefaults(defaultSink, defaultSource))
+            return MMSYSERR_NODRIVER;
+        auto source = std::find_if(sources.begin(), sources.end(), [&](const PulseSource& s) {
+            return s.name == m_devices[waveInDeviceId].name;
+        });
+        if (source == sources.end())
+            return MMSYSERR_NODRIVER;
+
+        OpenMixer open;
+        open.source = source->name;
+        for (const PulsePort& port : source->ports) {
+            DWORD type = PortLineType(port);
+            if (type)
+                open.lines.push_back(PulseLine{type, port.description.empty() ? port.name : port.description,
+                                               source->name, port.name, source->channels});
+        }
+        if (open.lines.empty())
+            open.lines.push_back(PulseLine{MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE,
+                                           source->description.empty() ? source->name : source->description,
+                                           source->name, "", source->channels});
+        // What the card plays: the monitor of the card's own output, else of the
+        // system's default output.
+        const PulseSink* output = nullptr;
+        if (source->card != PA_INVALID_INDEX)
+            for (const PulseSink& sink : sinks)
+                if (sink.card == source->card && !output)
+                    output = &sink;
+        if (!output)
+            for (const PulseSink& sink : sinks)
+                if (sink.name == defaultSink)
+                    output = &sink;
+        if (output && !output->monitorSource.empty()) {
+            auto monitor = std::find_if(sources.begin(), sources.end(),
+                                        [&](const PulseSource& s) { return s.name == output->monitorSource; });
+            if (monitor != sources.end())
+                open.lines.push_back(PulseLine{MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT,
+                                               monitor->description.empty() ? monitor->name : monitor->description,
+                                               monitor->name, "", monitor->channels});
+        }
+        HMIXER handle = m_nextHandle++;
+        m_open[handle] = std::move(open);
+        *mixer = handle;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT MixerClose(HMIXER mixer) override {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_open.erase(mixer) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+    }
+
+    MMRESULT GetLineInfoByComponentType(HMIXER mixer, DWORD componentType, MIXERLINE& line) override {
+        std::lock_guard<std::mutex> guard(m_lock);
+        OpenMixer* open = Find(mixer);
+        if (!open)
+            return MMSYSERR_INVALHANDLE;
+        if (componentType == MIXERLINE_COMPONENTTYPE_DST_WAVEIN) {
+            line = Destination(*open);
+            return MMSYSERR_NOERROR;
+        }
+        for (size_t i = 0; i < open->lines.size(); ++i) {
+            if (open->lines[i].type == componentType) {
+                line = Source(*open, i);
+                return MMSYSERR_NOERROR;
+            }
+        }
+        return MIXERR_INVALLINE;
+    }
+
+    MMRESULT GetLineInfoBySource(HMIXER mixer, DWORD destination, DWORD source, MIXERLINE& line) override {
+        std::lock_guard<std::mutex> guard(m_lock);
+        OpenMixer* open = Find(mixer);
+        if (!open)
+            return MMSYSERR_INVALHANDLE;
+        if (destination != 0 || source >= open->lines.size())
+            return MIXERR_INVALLINE;
+        line = Source(*open, source);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT GetLineControls(HMIXER mixer, DWORD lineId, std::vector<MIXERCONTROL>& controls) override {
+        std::lock_guard<std::mutex> guard(m_lock);
+        OpenMixer* open = Find(mixer);
+        if (!open)
+            return MMSYSERR_INVALHANDLE;
+        if (lineId != kDestinationLineId && lineId >= open->lines.size())
+            return MIXERR_INVALLINE;
+        controls = Controls(*open, lineId);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT GetLineControlByType(HMIXER mixer, DWORD lineId, DWORD controlType, MIXERCONTROL& control) override {
+        std::vector<MIXERCONTROL> controls;
+        MMRESULT r = GetLineControls(mixer, lineId, controls);
+        if (r != MMSYSERR_NOERROR)
+            return r;
+        for (const MIXERCONTROL& c : controls) {
+            if (c.dwControlType == controlType) {
+                control = c;
+                return MMSYSERR_NOERROR;
+            }
+        }
+        return MIXERR_INVALCONTROL;
+    }
+
+    MMRESULT GetControlListText(HMIXER mixer, DWORD controlId, DWORD, DWORD items,
+                                std::vector<std::string>& texts) override {
+        std::lock_guard<std::mutex> guard(m_lock);
+        OpenMixer* open = Find(mixer);
+        if (!open)
+            return MMSYSERR_INVALHANDLE;
+        if (controlId != kSelectorControlId)
+            return MIXERR_INVALCONTROL;
+        if (items != open->lines.size())
+            return MMSYSERR_INVALPARAM;
+        texts.clear();
+        for (const PulseLine& line : open->lines)
+            texts.push_back(line.name);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT GetControlValues(HMIXER mixer, DWORD controlId, DWORD channels, DWORD items,
+                              std::vector<DWORD>& values) override {
+        std::lock_guard<std::mutex> guard(m_lock);
+        OpenMixer* open = Find(mixer);
+        if (!open)
+            return MMSYSERR_INVALHANDLE;
+        if (channels == 0)
+            return MMSYSERR_INVALPARAM;
+        values.clear();
+        if (controlId == kSelectorControlId) {
+            if (items != open->lines.size())
+                return MMSYSERR_INVALPARAM;
+            std::string defaultSink, defaultSource;
+            std::vector<PulseSource> sources;
+            if (!ServerDefaults(defaultSink, defaultSource) || !ListSources(sources))
+                return MMSYSERR_ERROR;
+            for (DWORD ch = 0; ch < channels; ++ch)
+                for (const PulseLine& line : open->lines)
+                    values.push_back(IsSelected(line, defaultSource, sources) ? 1 : 0);
+            return MMSYSERR_NOERROR;
+        }
+        const PulseLine* line = LineOfControl(*open, controlId);
+        if (!line)
+            return MIXERR_INVALCONTROL;
+        PulseSource source;
+        if (!SourceByName(line->source, source))
+            return MMSYSERR_ERROR;
+        DWORD value = controlId % 16 == 1 ? std::min<DWORD>(source.volume, PA_VOLUME_NORM) : (source.mute ? 1 : 0);
+        values.assign(channels, value);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT SetControlValues(HMIXER mixer, DWORD controlId, DWORD channels, DWORD items,
+                              const std::vector<DWORD>& values) override {
+        std::lock_guard<std::mutex> guard(m_lock);
+        OpenMixer* open = Find(mixer);
+        if (!open)
+            return MMSYSERR_INVALHANDLE;
+        if (channels == 0 || values.empty())
+            return MMSYSERR_INVALPARAM;
+        if (controlId == kSelectorControlId) {
+            if (items != open->lines.size() || values.size() < items)
+                return MMSYSERR_INVALPARAM;
+            return Select(*open, values) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+        }
+        const PulseLine* line = LineOfControl(*open, controlId);
+        if (!line)
+            return MIXERR_INVALCONTROL;
+        if (!Connect())
+            return MMSYSERR_NODRIVER;
+        m_success = false;
+        bool ok;
+        if (controlId % 16 == 1) {
+            if (values[0] > PA_VOLUME_NORM)
+                return MIXERR_INVALVALUE;
+            pa_cvolume volume;
+            pa_cvolume_set(&volume, static_cast<unsigned>(std::max<DWORD>(line->channels, 1)), values[0]);
+            ok = Run(pa_context_set_source_volume_by_name(m_context, line->source.c_str(), &volume, &CPulseMixer::OnSuccess,
+                                                          this));
+        } else {
+            ok = Run(pa_context_set_source_mute_by_name(m_context, line->source.c_str(), values[0] ? 1 : 0,
+                                                        &CPulseMixer::OnSuccess, this));
+        }
+        return ok && m_success ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+    }
+
+private:
+    // --- connection --------------------------------------------------------
+
+    bool Connect() {
+        if (m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY)
+            return true;
+        Disconnect();
+        m_loop = pa_mainloop_new();
+        if (!m_loop)
+            return false;
+        pa_proplist* props = pa_proplist_new();
+        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Vorur_Ozudiz");
+        pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "Vorur_Ozudiz.mixer");
+        m_context = pa_context_new_with_proplist(pa_mainloop_get_api(m_loop), "Vorur_Ozudiz", props);
+        pa_proplist_free(props);
+        if (!m_context || pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            Disconnect();
+            return false;
+        }
+        bool ready = Iterate([this] {
+            pa_context_state_t state = pa_context_get_state(m_context);
+            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+        });
+        if (!ready || pa_context_get_state(m_context) != PA_CONTEXT_READY) {
+            Disconnect();
+            return false;
+        }
+        return true;
+    }
+
+    void Disconnect() {
+        if (m_context) {
+            pa_context_disconnect(m_context);
+            pa_context_unref(m_context);
+            m_context = nullptr;
+        }
+        if (m_loop) {
+            pa_mainloop_free(m_loop);
+            m_loop = nullptr;
+        }
+    }
+
+    // Runs the loop until `done` holds; false after the time-out.
+    template <typename Done>
+    bool Iterate(Done done) {
+        auto deadline = std::chrono::steady_clock::now() + kCallTimeout;
+        while (!done()) {
+            auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return false;
+            if (pa_mainloop_prepare(m_loop, static_cast<int>(std::min<int64_t>(left.count(), 100000))) < 0 ||
+                pa_mainloop_poll(m_loop) < 0 || pa_mainloop_dispatch(m_loop) < 0)
+                return false;
+        }
+        return true;
+    }
+
+    // Waits for an operation; a server that does not answer in time drops the connection.
+    bool Run(pa_operation* op) {
+        if (!op)
+            return false;
+        bool ok = Iterate([&] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
+        if (!ok)
+            pa_operation_cancel(op);
+        bool done = pa_operation_get_state(op) == PA_OPERATION_DONE;
+        pa_operation_unref(op);
+        if (!ok)
+            Disconnect();
+        return done;
+    }
+
+    static void OnSuccess(pa_context*, int success, void* self) { static_cast<CPulseMixer*>(self)->m_success = success != 0; }
+
+    // --- queries -----------------------------------------------------------
+
+    static void OnSource(pa_context*, const pa_source_info* info, int eol, void* userdata) {
+        auto* out = static_cast<std::vector<PulseSource>*>(userdata);
+        if (eol || !info)
+            return;
+        PulseSource s;
+        s.index = info->index;
+        s.name = Text(info->name);
+        s.description = Text(info->description);
+        s.card = info->card;
+        s.monitorOfSink = info->monitor_of_sink;
+        s.channels = info->channel_map.channels ? info->channel_map.channels : info->sample_spec.channels;
+        s.volume = pa_cvolume_max(&info->volume);
+        s.mute = info->mute != 0;
+        for (uint32_t i = 0; i < info->n_ports; ++i) {
+            const pa_source_port_info* p = info->ports[i];
+            if (p)
+                s.ports.push_back(PulsePort{Text(p->name), Text(p->description), static_cast<int>(p->type)});
+        }
+        if (info->active_port)
+            s.activePort = Text(info->active_port->name);
+        out->push_back(std::move(s));
+    }
+
+    static void OnSink(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+        auto* out = static_cast<std::vector<PulseSink>*>(userdata);
+        if (eol || !info)
+            return;
+        out->push_back(PulseSink{info->index, Text(info->name), Text(info->monitor_source_name), info->card});
+    }
+
+    struct Defaults {
+        std::string sink, source;
+    };
+    static void OnServer(pa_context*, const pa_server_info* info, void* userdata) {
+        auto* out = static_cast<Defaults*>(userdata);
+        if (info) {
+            out->sink = Text(info->default_sink_name);
+            out->source = Text(info->default_source_name);
+        }
+    }
+
+    bool ListSources(std::vector<PulseSource>& sources) {
+        sources.clear();
+        return Connect() && Run(pa_context_get_source_info_list(m_context, &CPulseMixer::OnSource, &sources));
+    }
+
+    bool SourceByName(const std::string& name, PulseSource& source) {
+        std::vector<PulseSource> sources;
+        if (!ListSources(sources))
+            return false;
+        for (PulseSource& s : sources) {
+            if (s.name == name) {
+                source = std::move(s);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool ListSinks(std::vector<PulseSink>& sinks) {
+        sinks.clear();
+        return Connect() && Run(pa_context_get_sink_info_list(m_context, &CPulseMixer::OnSink, &sinks));
+    }
+
+    bool ServerDefaults(std::string& sink, std::string& source) {
+        Defaults d;
+        if (!Connect() || !Run(pa_context_get_server_info(m_context, &CPulseMixer::OnServer, &d)))
+            return false;
+        sink = d.sink;
+        source = d.source;
+        return true;
+    }
+
+    // --- the mixer's shape -------------------------------------------------
+
+    OpenMixer* Find(HMIXER mixer) {
+        auto it = m_open.find(mixer);
+        return it == m_open.end() ? nullptr : &it->second;
+    }
+
+    static MIXERLINE Destination(const OpenMixer& open) {
+        MIXERLINE line;
+        line.dwLineID = kDestinationLineId;
+        line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_WAVEIN;
+        line.cChannels = 2;
+        line.cConnections = static_cast<DWORD>(open.lines.size());
+        line.cControls = 1;
+        line.szShortName = "Recording";
+        line.szName = "Recording source";
+        return line;
+    }
+
+    static MIXERLINE Source(const OpenMixer& open, size_t index) {
+        const PulseLine& p = open.lines[index];
+        MIXERLINE line;
+        line.dwSource = static_cast<DWORD>(index);
+        line.dwLineID = static_cast<DWORD>(index);
+        line.dwComponentType = p.type;
+        line.cChannels = p.channels;
+        line.cControls = 2;
+        line.szShortName = p.name.substr(0, 15);
+        line.szName = p.name;
+        return line;
+    }
+
+    static std::vector<MIXERCONTROL> Controls(const OpenMixer& open, DWORD lineId) {
+        std::vector<MIXERCONTROL> controls;
+        MIXERCONTROL c;
+        if (lineId == kDestinationLineId) {
+            c.dwControlID = kSelectorControlId;
+            c.dwControlType = MIXERCONTROL_CONTROLTYPE_MUX;
+            c.fdwControl = MIXERCONTROL_CONTROLF_UNIFORM | MIXERCONTROL_CONTROLF_MULTIPLE;
+            c.cMultipleItems = static_cast<DWORD>(open.lines.size());
+            c.szName = "Recording source";
+            c.dwMaximum = 1;
+            controls.push_back(c);
+            return controls;
+        }
+        c.dwControlID = (lineId + 1) * 16 + 1;
+        c.dwControlType = MIXERCONTROL_CONTROLTYPE_VOLUME;
+        c.fdwControl = MIXERCONTROL_CONTROLF_UNIFORM;
+        c.szName = "Volume";
+        c.dwMinimum = PA_VOLUME_MUTED;
+        c.dwMaximum = PA_VOLUME_NORM;
+        controls.push_back(c);
+        c.dwControlID = (lineId + 1) * 16 + 2;
+        c.dwControlType = MIXERCONTROL_CONTROLTYPE_MUTE;
+        c.szName = "Mute";
+        c.dwMinimum = 0;
+        c.dwMaximum = 1;
+        controls.push_back(c);
+        return controls;
+    }
+
+    static const PulseLine* LineOfControl(const OpenMixer& open, DWORD controlId) {
+        DWORD index = controlId / 16;
+        DWORD kind = controlId % 16;
+        if (index == 0 || index > open.lines.size() || (kind != 1 && kind != 2))
+            return nullptr;
+        return &open.lines[index - 1];
+    }
+
+    static bool IsSelected(const PulseLine& line, const std::string& defaultSource,
+                           const std::vector<PulseSource>& sources) {
+        if (line.source != defaultSource)
+            return false;
+        if (line.port.empty())
+            return true;
+        for (const PulseSource& s : sources)
+            if (s.name == line.source)
+                return s.activePort == line.port;
+        return false;
+    }
+
+    // The one source set to 1 becomes the default source (with its port made active).
+    bool Select(const OpenMixer& open, const std::vector<DWORD>& values) {
+        std::string defaultSink, defaultSource;
+        std::vector<PulseSource> sources;
+        if (!ServerDefaults(defaultSink, defaultSource) || !ListSources(sources))
+            return false;
+        const PulseLine* chosen = nullptr;
+        for (size_t i = 0; i < open.lines.size(); ++i) {
+            if (!values[i])
+                continue;
+            // With several set, a newly chosen line wins over the one already in use.
+            if (!chosen || IsSelected(*chosen, defaultSource, sources))
+                chosen = &open.lines[i];
+        }
+        if (!chosen)
+            return true;
+        if (!chosen->port.empty()) {
+            m_success = false;
+            if (!Run(pa_context_set_source_port_by_name(m_context, chosen->source.c_str(), chosen->port.c_str(),
+                                                        &CPulseMixer::OnSuccess, this)) ||
+                !m_success)
+                return false;
+        }
+        m_success = false;
+        return Run(pa_context_set_default_source(m_context, chosen->source.c_str(), &CPulseMixer::OnSuccess, this)) &&
+               m_success;
+    }
+
+    std::mutex m_lock;
+    pa_mainloop* m_loop = nullptr;
+    pa_context* m_context = nullptr;
+    bool m_success = false;
+    std::vector<PulseSource> m_devices;
+    std::map<HMIXER, OpenMixer> m_open;
+    HMIXER m_nextHandle = 1;
+};
+
+}  // namespace
+
+IMixerSystem& GetPulseMixerSystem() {
+    static CPulseMixer* pulse = new CPulseMixer();  // lives to the process's end
+    return *pulse;
+}
