@@ -103,7 +103,7 @@ void InstallFontSubstitutions() {
     for (const Sub& s : subs) {
         const QString face = QString::fromUtf8(s.face);
         const QString installed = QString::fromUtf8(s.installed);
-        if (!QFont::substitutes(face).contains(installed))
+        if (!QFont::substitutes(face).contains(installed, Qt::CaseInsensitive))
             QFont::insertSubstitution(face, installed);
     }
 }

@@ -1,0 +1,249 @@
+#include <QBuffer>
+#include <QFontInfo>
+#include <QImage>
+#include <QPainter>
+#include <gtest/gtest.h>
+
+#include "auto_font.h"
+#include "kt_bitmap.h"
+#include "mem_dc.h"
+#include "picture.h"
+#include "test_support.h"
+
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+// Left half red, right half blue.
+QImage TwoColour(int w, int h) {
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(Qt::blue);
+    QPainter p(&img);
+    p.fillRect(0, 0, w / 2, h, Qt::red);
+    return img;
+}
+
+std::string Encode(const QImage& img, const char* format) {
+    QByteArray bytes;
+    QBuffer buf(&bytes);
+    buf.open(QIODevice::WriteOnly);
+    img.save(&buf, format);
+    return bytes.toStdString();
+}
+
+// A 1 x 1 GIF (Qt reads GIF but does not write it).
+const std::string kGif1x1("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00"
+                          "!\xf9\x04\x01\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02"
+                          "D\x01\x00;",
+                          43);
+
+QImage SurfaceAtDpi(int dpi) {
+    QImage img(10, 10, QImage::Format_ARGB32_Premultiplied);
+    img.setDotsPerMeterX(qRound(dpi / 0.0254));
+    img.setDotsPerMeterY(qRound(dpi / 0.0254));
+    return img;
+}
+
+TEST(Picture, FormatIsTakenFromTheBytesNotTheName) {
+    TempDir dir;
+    struct Case {
+        std::string name;
+        std::string bytes;
+        QSize size;
+    };
+    const std::vector<Case> cases = {
+        {"photo.bmp", Encode(TwoColour(64, 48), "JPG"), {64, 48}},  // a JPEG called .bmp
+        {"page.jpg", Encode(TwoColour(30, 20), "PNG"), {30, 20}},
+        {"noextension", Encode(TwoColour(17, 9), "BMP"), {17, 9}},
+        {"anim.png", kGif1x1, {1, 1}},
+        // A CP949 name (not valid UTF-8) is opened by its bytes.
+        {"\xc7\xd0\xbd\xc0.jpg", Encode(TwoColour(8, 8), "PNG"), {8, 8}},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteFile(dir.file(c.name), c.bytes));
+        CPicture pic;
+        EXPECT_TRUE(pic.Load(dir.file(c.name))) << c.name;
+        EXPECT_TRUE(pic.IsLoaded()) << c.name;
+        EXPECT_EQ(pic.GetImage().size(), c.size) << c.name;
+    }
+    CPicture mem;
+    const std::string png = Encode(TwoColour(5, 4), "PNG");
+    EXPECT_TRUE(mem.LoadFromMemory(png.data(), png.size()));
+    EXPECT_EQ(mem.GetImage().size(), QSize(5, 4));
+}
+
+TEST(Picture, AFailedLoadLeavesTheObjectEmpty) {
+    TempDir dir;
+    const std::string png = Encode(TwoColour(30, 20), "PNG");
+    ASSERT_TRUE(WriteFile(dir.file("good.png"), png));
+    ASSERT_TRUE(WriteFile(dir.file("text.jpg"), "this is not a picture at all"));
+    ASSERT_TRUE(WriteFile(dir.file("empty.png"), ""));
+    ASSERT_TRUE(WriteFile(dir.file("cut.png"), png.substr(0, 40)));
+
+    CPicture pic;
+    for (const char* bad : {"text.jpg", "empty.png", "missing.png", "cut.png", ""}) {
+        ASSERT_TRUE(pic.Load(dir.file("good.png")));
+        EXPECT_FALSE(pic.Load(dir.file(bad))) << bad;
+        EXPECT_FALSE(pic.IsLoaded()) << bad;  // the earlier picture is gone too
+        EXPECT_EQ(pic.GetSizeInPixels(nullptr), QSize(0, 0));
+    }
+    EXPECT_FALSE(pic.Load(dir.path()));  // a folder
+    EXPECT_FALSE(pic.LoadFromMemory(nullptr, 10));
+    EXPECT_FALSE(pic.LoadFromMemory(png.data(), 0));
+
+    QImage target(10, 10, QImage::Format_RGB32);
+    target.fill(Qt::green);
+    QPainter p(&target);
+    EXPECT_FALSE(pic.Draw(p, 0, 0, 10, 10));
+    p.end();
+    EXPECT_EQ(target.pixelColor(5, 5), QColor(Qt::green));
+}
+
+TEST(Picture, SizeIsInPixelsOfTheTargetSurface) {
+    const std::string png = Encode(TwoColour(96, 48), "PNG");
+    CPicture pic;
+    ASSERT_TRUE(pic.LoadFromMemory(png.data(), png.size()));
+    // 96 pixels at 96 per inch is one inch: 2540 hundredths of a millimetre.
+    EXPECT_EQ(pic.GetHimetricSize(), QSize(2540, 1270));
+    const QImage at96 = SurfaceAtDpi(96), at192 = SurfaceAtDpi(192), at72 = SurfaceAtDpi(72);
+    EXPECT_EQ(pic.GetSizeInPixels(&at96), QSize(96, 48));
+    EXPECT_EQ(pic.GetSizeInPixels(&at192), QSize(192, 96));
+    EXPECT_EQ(pic.GetSizeInPixels(&at72), QSize(72, 36));
+    EXPECT_EQ(pic.GetSizeInPixels(nullptr), QSize(96, 48));
+
+    // Odd sizes come back exactly at 96 per inch.
+    const std::string odd = Encode(TwoColour(199, 158), "PNG");
+    ASSERT_TRUE(pic.LoadFromMemory(odd.data(), odd.size()));
+    EXPECT_EQ(pic.GetSizeInPixels(&at96), QSize(199, 158));
+}
+
+TEST(Picture, DrawStretchesIntoTheRectangleAndReusesTheScaledCopy) {
+    const std::string png = Encode(TwoColour(40, 20), "PNG");
+    CPicture pic;
+    ASSERT_TRUE(pic.LoadFromMemory(png.data(), png.size()));
+    QImage target(200, 100, QImage::Format_RGB32);
+    target.fill(Qt::black);
+    {
+        QPainter p(&target);
+        EXPECT_TRUE(pic.Draw(p, 10, 10, 160, 80));
+        EXPECT_TRUE(pic.Draw(p, 10, 10, 160, 80));  // repaint: same size
+    }
+    EXPECT_EQ(pic.GetScaleCount(), 1);
+    EXPECT_EQ(target.pixelColor(20, 50), QColor(Qt::red));
+    EXPECT_EQ(target.pixelColor(160, 50), QColor(Qt::blue));
+    EXPECT_EQ(target.pixelColor(5, 5), QColor(Qt::black));     // outside
+    EXPECT_EQ(target.pixelColor(175, 95), QColor(Qt::black));  // outside
+    {
+        QPainter p(&target);
+        EXPECT_TRUE(pic.Draw(p, 0, 0, 100, 50));
+    }
+    EXPECT_EQ(pic.GetScaleCount(), 2);
+    // A new picture starts a new cache.
+    ASSERT_TRUE(pic.LoadFromMemory(png.data(), png.size()));
+    {
+        QPainter p(&target);
+        EXPECT_TRUE(pic.Draw(p, 0, 0, 100, 50));
+    }
+    EXPECT_EQ(pic.GetScaleCount(), 3);
+}
+
+TEST(MemDC, PaintsOffscreenAndCopiesTheClipBoxOnceAtTheEnd) {
+    QImage screen(200, 100, QImage::Format_ARGB32_Premultiplied);
+    screen.fill(Qt::white);
+    QPainter target(&screen);
+    {
+        CKtMemDC dc(&target, QRect(QPoint(10, 20), QPoint(109, 69)));  // (10, 20)-(110, 70)
+        EXPECT_TRUE(dc.IsOffscreen());
+        EXPECT_EQ(dc.GetOffscreenImage().size(), QSize(100, 50));
+        // Drawing uses the target's coordinates.
+        dc->fillRect(QRect(10, 20, 100, 50), Qt::red);
+        dc->fillRect(QRect(100, 60, 50, 50), Qt::blue);  // partly outside the box
+        dc->fillRect(QRect(0, 0, 5, 5), Qt::green);      // wholly outside
+        target.end();
+        EXPECT_EQ(screen.pixelColor(50, 40), QColor(Qt::white));  // nothing shown yet
+        target.begin(&screen);
+    }
+    target.end();
+    EXPECT_EQ(screen.pixelColor(10, 20), QColor(Qt::red));
+    EXPECT_EQ(screen.pixelColor(109, 69), QColor(Qt::blue));
+    EXPECT_EQ(screen.pixelColor(99, 59), QColor(Qt::red));
+    EXPECT_EQ(screen.pixelColor(110, 69), QColor(Qt::white));
+    EXPECT_EQ(screen.pixelColor(9, 20), QColor(Qt::white));
+    EXPECT_EQ(screen.pixelColor(10, 70), QColor(Qt::white));
+    EXPECT_EQ(screen.pixelColor(2, 2), QColor(Qt::white));
+}
+
+TEST(MemDC, ClipBoxComesFromThePainter) {
+    QImage screen(200, 100, QImage::Format_ARGB32_Premultiplied);
+    screen.fill(Qt::white);
+    {
+        QPainter target(&screen);
+        target.setClipRect(QRect(30, 40, 20, 10));
+        CKtMemDC dc(&target);
+        EXPECT_EQ(dc.GetArea(), QRect(30, 40, 20, 10));
+        dc->fillRect(QRect(0, 0, 200, 100), Qt::red);
+    }
+    EXPECT_EQ(screen.pixelColor(30, 40), QColor(Qt::red));
+    EXPECT_EQ(screen.pixelColor(29, 40), QColor(Qt::white));
+    {
+        QPainter target(&screen);
+        CKtMemDC dc(&target);  // no clip: the whole surface
+        EXPECT_EQ(dc.GetArea(), QRect(0, 0, 200, 100));
+    }
+}
+
+TEST(KtBitmap, CopiesWholeOrInPartAndNothingWhenEmpty) {
+    CKtBitmap bmp;
+    QImage target(50, 50, QImage::Format_RGB32);
+    target.fill(Qt::white);
+    QPainter p(&target);
+    EXPECT_EQ(bmp.GetSize(), QSize(0, 0));
+    EXPECT_EQ(bmp.Draw(p, 0, 0), 0);
+    EXPECT_FALSE(bmp.Attach(QImage()));
+    ASSERT_TRUE(bmp.Attach(TwoColour(20, 10)));
+    EXPECT_EQ(bmp.GetSize(), QSize(20, 10));
+    EXPECT_EQ(bmp.Draw(p, 0, 0), 1);
+    // The right half only (blue), cut to the bitmap where asked for more.
+    EXPECT_EQ(bmp.DrawPart(p, 0, 20, 30, 10, 10, 0), 1);
+    p.end();
+    EXPECT_EQ(target.pixelColor(2, 2), QColor(Qt::red));
+    EXPECT_EQ(target.pixelColor(18, 2), QColor(Qt::blue));
+    EXPECT_EQ(target.pixelColor(0, 20), QColor(Qt::blue));
+    EXPECT_EQ(target.pixelColor(9, 29), QColor(Qt::blue));
+    EXPECT_EQ(target.pixelColor(10, 20), QColor(Qt::white));
+}
+
+TEST(AutoFont, DefaultsHeightsAndFaceNames) {
+    CAutoFont font;
+    EXPECT_EQ(font.GetHeight(), -12);
+    EXPECT_EQ(font.GetFaceName(), "Times New Roman");
+    EXPECT_EQ(font.font().pixelSize(), 12);
+    EXPECT_EQ(font.SetHeight(-16), -12);
+    EXPECT_EQ(font.font().pixelSize(), 16);
+    EXPECT_EQ(font.SetHeight(-20), -16);
+
+    // A positive height is the cell height: ascent + descent.
+    font.SetHeight(30);
+    const QFontMetrics fm(font.font());
+    EXPECT_NEAR(fm.ascent() + fm.descent(), 30, 2);
+
+    EXPECT_EQ(font.SetFaceName("굴림"), "굴림");
+    EXPECT_EQ(font.font().family(), QString::fromUtf8("굴림"));
+    // At most 31 bytes, never half a character: 11 three-byte characters are 33.
+    const std::string eleven = "가나다라마바사아자차카";
+    EXPECT_EQ(font.SetFaceName(eleven), "가나다라마바사아자차");
+    EXPECT_EQ(font.SetFaceName(std::string(40, 'x')), std::string(31, 'x'));
+}
+
+TEST(AutoFont, FaceNamesResolveToInstalledLookAlikes) {
+    InstallFontSubstitutions();
+    InstallFontSubstitutions();  // twice is harmless
+    EXPECT_EQ(QFont::substitutes("Times New Roman").count("Liberation Serif", Qt::CaseInsensitive), 1);
+    CAutoFont font;
+    EXPECT_EQ(QFontInfo(font.font()).family(), "Liberation Serif");
+    font.SetFaceName("굴림");
+    EXPECT_EQ(QFontInfo(font.font()).family(), "NanumGothic");
+}
+
+}  // namespace

@@ -1,0 +1,96 @@
+#include <QImage>
+#include <gtest/gtest.h>
+
+#include "resources.h"
+
+namespace {
+
+struct Expected {
+    int id;
+    int w, h;
+};
+
+// The sizes the window's drawing and button placement are built around.
+const Expected kBitmaps[] = {
+    {137, 32, 2},   {141, 9, 2},    {144, 15, 2},   {139, 3, 53},   {142, 3, 56},  {138, 38, 43},
+    {140, 248, 43}, {143, 133, 43}, {153, 113, 22}, {155, 193, 29}, {163, 60, 5},  {130, 26, 104},
+    {136, 24, 104}, {135, 31, 120}, {134, 25, 104}, {148, 26, 104}, {151, 24, 60}, {152, 24, 56},
+    {156, 38, 120}, {147, 37, 120}, {133, 20, 96},  {132, 21, 96},  {131, 26, 116},
+};
+
+bool SameColumn(const QImage& a, int xa, const QImage& b, int xb, int rowB0 = 0, int rows = -1) {
+    if (rows < 0)
+        rows = a.height();
+    for (int y = 0; y < rows; ++y)
+        if (a.pixel(xa, y) != b.pixel(xb, rowB0 + y))
+            return false;
+    return true;
+}
+
+TEST(SkinResources, EveryBitmapIsPresentOpaqueAndOfItsSize) {
+    for (const Expected& e : kBitmaps) {
+        const QImage img = LoadBitmapResource(e.id);
+        ASSERT_FALSE(img.isNull()) << e.id;
+        EXPECT_EQ(img.size(), QSize(e.w, e.h)) << e.id;
+        EXPECT_FALSE(img.hasAlphaChannel()) << e.id;
+    }
+    EXPECT_TRUE(LoadBitmapResource(129).isNull());
+    EXPECT_TRUE(LoadBitmapResource(-1).isNull());
+    const QIcon icon = LoadIconResource(128);
+    EXPECT_FALSE(icon.isNull());
+    EXPECT_GE(icon.availableSizes().size(), 2);
+    EXPECT_TRUE(LoadIconResource(127).isNull());
+}
+
+TEST(SkinResources, TiledPiecesJoinWithoutSeams) {
+    // Repeated sideways: every column alike (the level track repeats every 6).
+    for (int id : {137, 138}) {
+        const QImage img = LoadBitmapResource(id);
+        for (int x = 1; x < img.width(); ++x)
+            ASSERT_TRUE(SameColumn(img, 0, img, x)) << id << " column " << x;
+    }
+    const QImage level = LoadBitmapResource(163);
+    for (int x = 0; x < level.width(); ++x)
+        ASSERT_TRUE(SameColumn(level, x, level, (x + 6) % level.width())) << x;
+    // Repeated downward: every row alike.
+    for (int id : {139, 142}) {
+        const QImage img = LoadBitmapResource(id);
+        for (int y = 1; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                ASSERT_EQ(img.pixel(x, y), img.pixel(x, 0)) << id << " row " << y;
+    }
+}
+
+TEST(SkinResources, PiecesOnTheBarRepeatTheBarBehindThem) {
+    const QImage bar = LoadBitmapResource(138);
+    // Plain stretches of the panels, the logo's edge, the volume panel's left end.
+    EXPECT_TRUE(SameColumn(LoadBitmapResource(140), 60, bar, 0));
+    EXPECT_TRUE(SameColumn(LoadBitmapResource(140), 247, bar, 0));
+    EXPECT_TRUE(SameColumn(LoadBitmapResource(143), 10, bar, 0));
+    EXPECT_TRUE(SameColumn(LoadBitmapResource(153), 0, bar, 0, 13));
+    EXPECT_TRUE(SameColumn(LoadBitmapResource(155), 0, bar, 0, 8));
+    // Every button picture starts on the bar row it is placed at (bar top is 557).
+    const struct {
+        int id, y, frameH;
+    } buttons[] = {{130, 567, 26}, {136, 567, 26}, {135, 565, 30}, {134, 567, 26}, {148, 567, 26},
+                   {151, 566, 15}, {152, 581, 14}, {156, 565, 30}, {147, 565, 30}, {133, 569, 24},
+                   {132, 569, 24}, {131, 566, 29}};
+    for (const auto& b : buttons) {
+        const QImage strip = LoadBitmapResource(b.id);
+        for (int k = 0; k < 4; ++k)
+            EXPECT_EQ(strip.pixel(0, k * b.frameH), bar.pixel(0, b.y - 557)) << b.id << " picture " << k;
+    }
+}
+
+TEST(SkinResources, TheFourPicturesOfAStripDiffer) {
+    for (int id : {130, 131, 132, 133, 134, 135, 136, 147, 148, 151, 152, 156}) {
+        const QImage strip = LoadBitmapResource(id);
+        const int h = strip.height() / 4;
+        for (int a = 0; a < 4; ++a)
+            for (int b = a + 1; b < 4; ++b)
+                EXPECT_NE(strip.copy(0, a * h, strip.width(), h), strip.copy(0, b * h, strip.width(), h))
+                    << id << ": pictures " << a << " and " << b;
+    }
+}
+
+}  // namespace
