@@ -48,14 +48,17 @@ void CCfgFile::Reset() {
 bool CCfgFile::LoadFrom(CObjArchive& ar) {
     ar.SetKnownClasses({&CCfgFile::classRuntime, &CCfgPack::classRuntime});
     Serialize(ar);
+    m_lastFault = ar.GetFault();
     return !ar.IsFailed();
 }
 
 bool CCfgFile::Load(const std::string& path) {
     packs.RemoveAll();
     CObjArchive ar(CObjArchive::load);
-    if (!ar.OpenFile(path))
+    if (!ar.OpenFile(path)) {
+        m_lastFault = ArchiveFault::FileError;
         return false;
+    }
     return LoadFrom(ar);
 }
 

@@ -54,6 +54,9 @@ public:
     bool Save(const std::string& path) const;
     bool SaveToBytes(std::string& out) const;
 
+    // Why the last Load failed (FileError when the file could not be opened).
+    ArchiveFault GetLastFault() const { return m_lastFault; }
+
     // Null when index is outside the array, and for an empty slot.
     CCfgPack* GetPack(int index) const;
     int GetPackCount() const { return packs.GetSize(); }
@@ -63,4 +66,6 @@ public:
 
 private:
     bool LoadFrom(CObjArchive& ar);
+
+    ArchiveFault m_lastFault = ArchiveFault::None;
 };

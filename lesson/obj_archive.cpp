@@ -18,6 +18,20 @@ constexpr uint16_t kMaxClassName = 64;  // names of 64 bytes or more are refused
 
 }  // namespace
 
+const char* DescribeArchiveFault(ArchiveFault fault) {
+    switch (fault) {
+    case ArchiveFault::None: return "no fault";
+    case ArchiveFault::EndOfFile: return "the data ends inside a field";
+    case ArchiveFault::BadClass: return "an object of an unknown or unexpected class";
+    case ArchiveFault::BadSchema: return "a class of an unknown version (schema)";
+    case ArchiveFault::BadIndex: return "an object tag that names nothing read before";
+    case ArchiveFault::BadString: return "a string with an invalid length";
+    case ArchiveFault::TooLarge: return "a count or length larger than the data";
+    case ArchiveFault::FileError: return "the file cannot be read or written";
+    }
+    return "unknown fault";
+}
+
 CObjArchive::CObjArchive(Mode mode) : m_mode(mode) {}
 
 CObjArchive::CObjArchive(const void* data, size_t size)

@@ -41,6 +41,9 @@ enum class ArchiveFault {
     FileError,      // the file could not be read or written
 };
 
+// A short English description of a fault, for tools.
+const char* DescribeArchiveFault(ArchiveFault fault);
+
 class CObjArchive {
 public:
     enum Mode { load, store };

@@ -20,6 +20,7 @@ namespace {
 
 constexpr size_t kCopyBuffer = 64 * 1024;
 constexpr uint32_t kDosFolderAttribute = 0x10;
+constexpr uint32_t kEncryptedFlag = 0x1;
 
 unzFile Handle(void* p) { return static_cast<unzFile>(p); }
 
@@ -344,6 +345,18 @@ bool CUnzipper::NextEntry(const char* extension) {
     }
 }
 
+// minizip hands out the compressed bytes of a method it cannot inflate (bzip2) as if
+// they were the data, and reads encrypted entries without a password as garbage: both
+// are refused before the entry is opened.
+bool CUnzipper::Readable(const ZipEntryInfo& info, const std::string& label) {
+    if (info.flags & kEncryptedFlag)
+        return SetError(label + ": the entry is encrypted");
+    if (info.compressionMethod != 0 && info.compressionMethod != Z_DEFLATED)
+        return SetError(label + ": compression method " + std::to_string(info.compressionMethod) +
+                        " is not supported");
+    return true;
+}
+
 // Inflates the current (opened) entry into out, or into memory when out < 0.
 bool CUnzipper::CopyEntry(int out, std::string* memory, const std::string& label) {
     std::vector<char> buf(kCopyBuffer);
@@ -378,6 +391,8 @@ bool CUnzipper::ExtractEntryToMemory(std::string& bytes) {
     std::string label = "entry " + Quote(info.name);
     if (info.isFolder)
         return SetError(label + ": a folder");
+    if (!Readable(info, label))
+        return false;
     if (unzOpenCurrentFile(Handle(m_hArchive)) != UNZ_OK)
         return SetError(label + ": the entry cannot be opened (unsupported method or damaged header)");
     bool ok = CopyEntry(-1, &bytes, label);
@@ -455,7 +470,9 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten) {
         return SetError(label + ": " + ErrnoText(errno));
 
     bool ok;
-    if (unzOpenCurrentFile(Handle(m_hArchive)) != UNZ_OK) {
+    if (!Readable(info, label)) {
+        ok = false;
+    } else if (unzOpenCurrentFile(Handle(m_hArchive)) != UNZ_OK) {
         ok = SetError(label + ": the entry cannot be opened (unsupported method or damaged header)");
     } else {
         ok = CopyEntry(out, nullptr, label);

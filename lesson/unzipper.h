@@ -99,6 +99,7 @@ private:
     bool OpenWith(void* handle);
     bool SetError(const std::string& text);
     bool MatchesExtension(const char* extension);
+    bool Readable(const ZipEntryInfo& info, const std::string& label);
     bool CopyEntry(int out, std::string* memory, const std::string& label);
 
     void* m_hArchive = nullptr;  // unzFile
