@@ -88,7 +88,11 @@ public:
 
     uint32_t CursorMs(const Voice* voice) {
         std::lock_guard<std::mutex> lock(m_lock);
-        return FramesToMs(voice->cursor);
+        uint32_t ms = FramesToMs(voice->cursor);
+        // The length is read as "ended": inside the last millisecond, not yet.
+        if (voice->cursor < voice->frames && ms == FramesToMs(voice->frames) && ms > 0)
+            --ms;
+        return ms;
     }
 
     uint32_t FramesToMs(uint32_t frames) const {
