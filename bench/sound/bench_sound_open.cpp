@@ -112,10 +112,13 @@ int main(int argc, char** argv) {
 
     mpg123_init();
     CKtMCIPlayer player(&SdlSoundOutput());
+    auto t0 = Clock::now();
     if (!player.Open(other)) {
         std::printf("no audio output\n");
         return 1;
     }
+    std::printf("first Open, with the audio device (driver %s): %.2f ms\n",
+                getenv("SDL_AUDIODRIVER"), Ms(Clock::now() - t0));
     std::printf("5 s page sounds, %d iterations, medians; ratio = ours / plain decode\n", iterations);
     Compare("MP3 44.1 kHz stereo", player, other, dir + "/stereo44.mp3", DecodeMp3, iterations);
     Compare("MP3 22.05 kHz mono", player, other, dir + "/mono22.mp3", DecodeMp3, iterations);
