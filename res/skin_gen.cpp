@@ -259,6 +259,9 @@ void WaveBars(QPainter& p, const QRectF& r, const QColor& c) {
     }
 }
 
+// The mark and the wordmark keep to columns 20..83: in the smallest window
+// (600 wide) the mode buttons cover the logo's left end and the volume panel
+// its right end, and the name must still show whole.
 QImage Logo() {
     QImage img = NewImage(113, 22);
     FillBar(img, kLogoRow);
@@ -266,25 +269,24 @@ QImage Logo() {
     Antialiased(p);
 
     // The mark: an amber disc with a voice wave cut in dark.
-    const QRectF disc(6.5, 2.5, 17, 17);
+    const QRectF disc(19.5, 4.5, 14, 14);
     QLinearGradient g(disc.topLeft(), disc.bottomLeft());
     g.setColorAt(0, kAccentLight);
     g.setColorAt(1, kAccentDeep);
     p.setPen(QPen(QColor(0, 0, 0, 150), 1));
     p.setBrush(g);
     p.drawEllipse(disc);
-    WaveBars(p, disc.adjusted(3.6, 4.2, -3.6, -4.2), QColor("#2a1a05"));
+    WaveBars(p, disc.adjusted(2.8, 3.4, -2.8, -3.4), QColor("#2a1a05"));
 
     // The wordmark, letter-spaced, engraved: a dark line under light letters.
-    QFont f = UiFont(14.5, QFont::Bold);
-    f.setLetterSpacing(QFont::AbsoluteSpacing, 2.2);
-    p.setFont(f);
+    QFont f = UiFont(11, QFont::Bold);
+    f.setLetterSpacing(QFont::AbsoluteSpacing, 0.4);
     const QString word = QStringLiteral("VORUR");
     QPainterPath path;
     path.addText(0, 0, f, word);
     const QRectF br = path.boundingRect();
-    const double x = 30 - br.left();
-    const double y = 11 - (br.top() + br.height() / 2);
+    const double x = std::round(37 - br.left());
+    const double y = std::round(11 - (br.top() + br.height() / 2));
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0, 0, 0, 170));
     p.drawPath(path.translated(x, y + 1));
@@ -293,6 +295,8 @@ QImage Logo() {
     tg.setColorAt(1, QColor("#a9b0b7"));
     p.setBrush(tg);
     p.drawPath(path.translated(x, y));
+    if (x + br.right() > 83.5)
+        std::fprintf(stderr, "skin_gen: the wordmark runs to column %.1f\n", x + br.right());
     return img;
 }
 
@@ -622,8 +626,8 @@ void PaintPrevious(QPainter& p, const QRectF& box, State s) {
     const QRectF chip = CentredSquare(box, 22);
     RoundChip(p, chip, s);
     const QPointF c = chip.center();
-    QPainterPath g = Triangle(c + QPointF(1.4, 0), 7.2, 8.8, -1);
-    g = g.united(RoundedBar(QRectF(c.x() - 4.6, c.y() - 4.4, 1.9, 8.8)));
+    QPainterPath g = Triangle(c + QPointF(1.6, 0), 7.0, 9.0, -1);
+    g = g.united(RoundedBar(QRectF(c.x() - 5.0, c.y() - 4.5, 2.0, 9.0)));
     DrawGlyph(p, g, s);
 }
 
@@ -631,8 +635,8 @@ void PaintNext(QPainter& p, const QRectF& box, State s) {
     const QRectF chip = CentredSquare(box, 22);
     RoundChip(p, chip, s);
     const QPointF c = chip.center();
-    QPainterPath g = Triangle(c + QPointF(-1.4, 0), 7.2, 8.8, 1);
-    g = g.united(RoundedBar(QRectF(c.x() + 2.7, c.y() - 4.4, 1.9, 8.8)));
+    QPainterPath g = Triangle(c + QPointF(-1.6, 0), 7.0, 9.0, 1);
+    g = g.united(RoundedBar(QRectF(c.x() + 3.0, c.y() - 4.5, 2.0, 9.0)));
     DrawGlyph(p, g, s);
 }
 
@@ -676,8 +680,8 @@ void PaintTextToggle(QPainter& p, const QRectF& box, State s, const QString& lab
 void PaintMode(QPainter& p, const QRectF& box, State s, const QString& label) {
     const QRectF body = box.adjusted(1.5, 3.5, -1.5, -3.5);
     PillBody(p, body, 5, s);
-    QFont f = UiFont(10.5, QFont::Bold);
-    f.setLetterSpacing(QFont::AbsoluteSpacing, 0.3);
+    QFont f = UiFont(10, QFont::Bold);
+    f.setLetterSpacing(QFont::AbsoluteSpacing, 0.2);
     DrawGlyph(p, TextPath(label, f, body.center() + QPointF(0, -1.2)), s);
     // The mode lamp: lit amber when this mode is on.
     const QRectF lamp(body.center().x() - 7, body.bottom() - 4.2, 14, 2.0);
