@@ -1,0 +1,213 @@
+// The capture thread against a fake device: command order, buffer flow and failures.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fake_wavein.h"
+#include "record_wave.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Records what the capture thread tells it, in order: "start", "stop", "data:<bytes>".
+class RecordingSink : public ISyncWave {
+public:
+    void OnWaveStart() override { Add("start"); }
+    void OnWaveStop() override { Add("stop"); }
+    void OnWaveData(const char* data, DWORD bytes) override {
+        Add("data:" + std::to_string(bytes));
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (bytes)
+            firstBytes.push_back(static_cast<uint8_t>(data[0]));
+    }
+    std::vector<std::string> Events() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_events;
+    }
+    // Waits until `n` events have arrived.
+    bool WaitFor(size_t n) {
+        std::unique_lock<std::mutex> guard(m_lock);
+        return m_cv.wait_for(guard, std::chrono::seconds(5), [&] { return m_events.size() >= n; });
+    }
+    std::vector<uint8_t> firstBytes;
+
+private:
+    void Add(const std::string& e) {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_events.push_back(e);
+        }
+        m_cv.notify_all();
+    }
+    std::mutex m_lock;
+    std::condition_variable m_cv;
+    std::vector<std::string> m_events;
+};
+
+long Ms(Clock::time_point since) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+CRecordWave* NewThread(RecordingSink& sink) {
+    CRecordWave* wave = CRecordWave::CreateCaptureThread(&sink, 20, 4096);
+    if (wave)
+        wave->SetStopSettleTimeForTesting(10);
+    return wave;
+}
+
+}  // namespace
+
+TEST(CaptureThread, StartsStopsAndDeliversEveryBufferInOrder) {
+    FakeWaveInFactory factory;
+    RecordingSink sink;
+    CRecordWave* wave = NewThread(sink);
+    ASSERT_NE(wave, nullptr);
+    FakeWaveIn* device = factory.last();
+    EXPECT_FALSE(wave->IsRunning());
+
+    auto t0 = Clock::now();
+    ASSERT_TRUE(wave->StartCapture());
+    EXPECT_GE(Ms(t0), 100) << "the first look at the event comes after 100 ms";
+    EXPECT_TRUE(wave->IsRunning());
+    EXPECT_EQ(device->lastFormat.nSamplesPerSec, 44100u);
+    EXPECT_EQ(device->lastFormat.nChannels, 2);
+    EXPECT_EQ(device->lastFormat.wBitsPerSample, 16);
+    EXPECT_EQ(device->lastFormat.nAvgBytesPerSec, 176400u);
+    EXPECT_EQ(device->Queued(), 20u);
+
+    // Starting again posts nothing and returns at once.
+    t0 = Clock::now();
+    EXPECT_TRUE(wave->StartCapture());
+    EXPECT_LT(Ms(t0), 50);
+    EXPECT_EQ(device->opens.load(), 1);
+
+    // Sixty buffers: the ring of twenty must be queued again as each comes back.
+    for (int i = 0; i < 60; ++i) {
+        device->Feed(4096);
+        ASSERT_TRUE(sink.WaitFor(2 + i));
+    }
+    EXPECT_EQ(device->DroppedBytes(), 0u);
+    EXPECT_EQ(device->Queued(), 20u);
+    device->Feed(1000);  // a partly filled buffer at the stop
+
+    ASSERT_TRUE(wave->StopCapture());
+    EXPECT_FALSE(wave->IsRunning());
+    EXPECT_FALSE(device->open);
+    // Stopping again posts nothing.
+    t0 = Clock::now();
+    EXPECT_TRUE(wave->StopCapture());
+    EXPECT_LT(Ms(t0), 50);
+
+    ASSERT_TRUE(sink.WaitFor(1 + 60 + 1 + 1 + 19));
+    std::vector<std::string> events = sink.Events();
+    ASSERT_EQ(events.size(), 82u);
+    EXPECT_EQ(events[0], "start");
+    for (int i = 1; i <= 60; ++i)
+        ASSERT_EQ(events[i], "data:4096");
+    // The stop is carried out first; the buffers it handed back follow.
+    EXPECT_EQ(events[61], "stop");
+    EXPECT_EQ(events[62], "data:1000");
+    for (size_t i = 63; i < events.size(); ++i)
+        EXPECT_EQ(events[i], "data:0");
+    // Capture order: each buffer starts where the one before ended.
+    for (size_t i = 0; i < sink.firstBytes.size(); ++i)
+        ASSERT_EQ(sink.firstBytes[i], static_cast<uint8_t>(i * 4096));
+
+    // None of the handed-back buffers was queued again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(device->Queued(), 0u);
+    EXPECT_EQ(device->adds.load(), 20 + 60);
+    delete wave;
+}
+
+TEST(CaptureThread, QuitWhileRunningStopsFirstAndDrainsTheBuffers) {
+    FakeWaveInFactory factory;
+    RecordingSink sink;
+    CRecordWave* wave = NewThread(sink);
+    ASSERT_TRUE(wave->StartCapture());
+    FakeWaveIn* device = factory.last();
+    device->Feed(4096 * 2 + 10);
+    ASSERT_TRUE(sink.WaitFor(3));
+    wave->Quit();
+    std::vector<std::string> events = sink.Events();
+    ASSERT_EQ(events.size(), 1u + 2 + 1 + 20);
+    EXPECT_EQ(events[3], "stop");
+    EXPECT_EQ(events[4], "data:10");
+    EXPECT_EQ(events.back(), "data:0");
+    EXPECT_FALSE(device->open);
+    wave->Quit();  // harmless after the end
+    delete wave;
+    EXPECT_EQ(sink.Events().size(), events.size());
+}
+
+TEST(CaptureThread, AFailedOpenReturnsFalseAfterAboutAPollAndTellsTheSinkNothing) {
+    FakeWaveInFactory factory;
+    factory.failures.open = true;
+    RecordingSink sink;
+    CRecordWave* wave = NewThread(sink);
+    auto t0 = Clock::now();
+    EXPECT_FALSE(wave->StartCapture());
+    long elapsed = Ms(t0);
+    EXPECT_GE(elapsed, 100);
+    EXPECT_LT(elapsed, 400);
+    EXPECT_FALSE(wave->IsRunning());
+    delete wave;
+    EXPECT_TRUE(sink.Events().empty());
+}
+
+TEST(CaptureThread, AStartThatFailsHalfWayGivesTheDeviceUpCleanly) {
+    for (int step = 0; step < 3; ++step) {
+        SCOPED_TRACE(step);
+        FakeWaveInFactory factory;
+        if (step == 0)
+            factory.failures.prepare = true;
+        if (step == 1)
+            factory.failures.addAfter = 7;
+        if (step == 2)
+            factory.failures.start = true;
+        RecordingSink sink;
+        CRecordWave* wave = NewThread(sink);
+        FakeWaveIn* device = factory.last();
+        EXPECT_FALSE(wave->StartCapture());
+        EXPECT_FALSE(wave->IsRunning());
+        EXPECT_FALSE(device->open) << "the device is closed again";
+        EXPECT_EQ(device->Queued(), 0u);
+
+        // A later start is a fresh attempt: once the device behaves, it runs.
+        device->fail = FakeWaveIn::Failures{};
+        EXPECT_TRUE(wave->StartCapture());
+        device->Feed(4096);
+        ASSERT_TRUE(sink.WaitFor(2));
+        delete wave;
+        std::vector<std::string> events = sink.Events();
+        ASSERT_GE(events.size(), 3u);
+        EXPECT_EQ(events[0], "start") << "nothing from the failed start reached the sink";
+        EXPECT_EQ(events[1], "data:4096");
+    }
+}
+
+TEST(CaptureThread, AFailedStopKeepsRunningAndTheBuffersAreTakenBackBeforeTheyAreFreed) {
+    FakeWaveInFactory factory;
+    factory.failures.stop = true;
+    RecordingSink sink;
+    CRecordWave* wave = NewThread(sink);
+    FakeWaveIn* device = factory.last();
+    ASSERT_TRUE(wave->StartCapture());
+    EXPECT_FALSE(wave->StopCapture());
+    EXPECT_TRUE(wave->IsRunning());
+    ASSERT_TRUE(sink.WaitFor(2));
+    EXPECT_EQ(sink.Events()[1], "stop");
+    EXPECT_EQ(device->Queued(), 20u);
+
+    // The thread's end resets the device before it frees the buffers.
+    delete wave;
+    EXPECT_GE(device->resets.load(), 1);
+    EXPECT_EQ(device->Queued(), 0u);
+}
