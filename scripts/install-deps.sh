@@ -17,8 +17,10 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
   xvfb xauth xdotool x11-utils imagemagick
-  espeak-ng sox libsox-fmt-mp3 mpg123 unzip zip curl
+  espeak-ng sox libsox-fmt-base libsox-fmt-mp3 mpg123 unzip zip curl
   pulseaudio pulseaudio-utils
+  # fuzzing (-DVORUR_BUILD_FUZZ=ON, built with clang)
+  clang libclang-rt-14-dev
   # fonts: a metric twin of Times New Roman, and Korean text
   fontconfig fonts-liberation2 fonts-nanum fonts-dejavu-core
 )

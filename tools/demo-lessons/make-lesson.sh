@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Builds one demo lesson package from its folder: draws the pictures, speaks the
+# model sounds, then packs and checks the package with viztool.
+#
+#   make-lesson.sh LESSON_FOLDER WORK_FOLDER OUT.viz VIZTOOL
+#
+# LESSON_FOLDER holds manifest.json and pages.txt. Each line of pages.txt describes one
+# page's files, fields separated by "|":
+#   stem | picture extension | sound extension | background | shape | caption | Korean caption | sentence
+set -euo pipefail
+
+src=$1 work=$2 out=$3 viztool=$4
+
+latin_font=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
+korean_font=/usr/share/fonts/truetype/nanum/NanumGothicBold.ttf
+[ -f "$korean_font" ] || korean_font=$latin_font
+
+rm -rf "$work"
+mkdir -p "$work"
+cp "$src/manifest.json" "$work/manifest.json"
+
+total=$(grep -c '^[^#]' "$src/pages.txt")
+n=0
+while IFS='|' read -r stem pext sext color shape caption korean sentence; do
+    case "$stem" in ''|'#'*) continue ;; esac
+    n=$((n + 1))
+    trim() { local s=$1; s=${s#"${s%%[![:space:]]*}"}; printf '%s' "${s%"${s##*[![:space:]]}"}"; }
+    stem=$(trim "$stem"); pext=$(trim "$pext"); sext=$(trim "$sext"); color=$(trim "$color")
+    shape=$(trim "$shape"); caption=$(trim "$caption"); korean=$(trim "$korean"); sentence=$(trim "$sentence")
+
+    case "$shape" in
+        circle)   draw="circle 320,250 320,140" ;;
+        square)   draw="rectangle 210,140 430,360" ;;
+        triangle) draw="polygon 320,130 450,360 190,360" ;;
+        diamond)  draw="polygon 320,120 450,250 320,380 190,250" ;;
+        star)     draw="polygon 320,120 350,215 450,215 370,275 400,370 320,310 240,370 270,275 190,215 290,215" ;;
+        *)        draw="ellipse 320,250 160,90 0,360" ;;
+    esac
+    convert -size 640x480 "xc:$color" \
+        -fill 'rgba(255,255,255,0.85)' -stroke '#333333' -strokewidth 4 -draw "$draw" \
+        -stroke none -fill '#1a1a1a' -font "$latin_font" -pointsize 64 -gravity north -annotate +0+20 "$caption" \
+        -font "$korean_font" -pointsize 44 -gravity south -annotate +0+24 "$korean" \
+        -font "$latin_font" -pointsize 22 -gravity northwest -annotate +14+12 "$n / $total" \
+        -quality 85 "$work/$stem.$pext"
+
+    espeak-ng -v en-us -s 140 -w "$work/$stem.voice.wav" "$sentence"
+    # A short lead-in and tail, and one rate for every page.
+    sox -q "$work/$stem.voice.wav" -r 22050 -c 1 "$work/$stem.$sext" pad 0.2 0.3
+    rm -f "$work/$stem.voice.wav"
+done < "$src/pages.txt"
+
+"$viztool" pack "$work/manifest.json" "$out"
+# The package must play: every picture and sound present and decodable.
+"$viztool" check "$out" >/dev/null
