@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstring>
 #include <random>
-#include <spawn.h>
 #include <strings.h>
 
 #include <arpa/inet.h>
@@ -13,13 +12,39 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace nettest {
+
+namespace {
+
+// Starts `path` with `args` (argv[0] included), its stdout and stderr on the
+// given descriptors (-1 leaves them). The child dies with the test, so a test
+// that crashes or times out leaves no server behind.
+pid_t SpawnChild(const std::string& path, std::vector<std::string> args, int outFd, int errFd) {
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)
+        _exit(127);
+    if (outFd >= 0)
+        dup2(outFd, 1);
+    if (errFd >= 0)
+        dup2(errFd, 2);
+    execv(path.c_str(), argv.data());
+    _exit(127);
+}
+
+}  // namespace
 
 LessonServer::LessonServer(const std::string& root, const std::string& uploads,
                            const std::vector<std::string>& options) {
@@ -29,19 +54,9 @@ LessonServer::LessonServer(const std::string& root, const std::string& uploads,
     const std::string program = testsupport::BinDir() + "/lesson-server";
     std::vector<std::string> args = {program, "--root", root, "--uploads", uploads};
     args.insert(args.end(), options.begin(), options.end());
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    const int rc = posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    m_pid = SpawnChild(program, args, out[1], -1);
     close(out[1]);
-    if (rc != 0) {
-        m_pid = -1;
+    if (m_pid < 0) {
         close(out[0]);
         return;
     }
@@ -279,23 +294,16 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     const std::string path = testsupport::BinDir() + "/" + program;
     std::vector<std::string> all = {path};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = SpawnChild(path, all, out[1], err[1]);
     close(out[1]);
     close(err[1]);
-    if (rc == 0) {
+    if (pid > 0) {
         pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
         int open = 2;
-        while (open > 0 && poll(fds, 2, 30000) > 0) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+            if (poll(fds, 2, 100) <= 0)
+                continue;
             for (int i = 0; i < 2; ++i) {
                 if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
                     continue;
@@ -309,6 +317,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
                 }
             }
         }
+        if (open > 0)
+            kill(pid, SIGKILL);  // hung: report it as killed
         int status = 0;
         waitpid(pid, &status, 0);
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

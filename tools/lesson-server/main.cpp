@@ -459,6 +459,12 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     httplib::Server server;
+    // The library's default also sets SO_REUSEPORT, which would let a second
+    // server share a busy port and split the connections between the two.
+    server.set_socket_options([](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server.set_payload_max_length(size_t(4) << 30);
     server.set_keep_alive_timeout(1);
     server.set_read_timeout(30);

@@ -1,0 +1,227 @@
+// The reference lesson server and the vorur-upload tool, run as programs:
+// serving files, taking uploads, refusing what could escape its folders, the
+// fault modes and a clean stop.
+#include "http_file_up.h"
+#include "net_test_util.h"
+#include "test_support.h"
+#include "url_fetch.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include <signal.h>
+#include <unistd.h>
+
+using nettest::LessonServer;
+using testsupport::TempDir;
+
+namespace {
+
+const std::string kName = "A01_L03_D5_SP_kim7.mp3";
+
+std::vector<std::string> Listing(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string StatusLine(const std::string& response) { return response.substr(0, response.find("\r\n")); }
+
+}  // namespace
+
+TEST(LessonServer, ServesFilesUnderItsRootOnly) {
+    TempDir root, uploads, outside, local;
+    const std::string package = nettest::Pattern(300000, 3);
+    std::filesystem::create_directory(root.file("course"));
+    ASSERT_TRUE(testsupport::WriteFile(root.file("course/unit01.viz"), package));
+    ASSERT_TRUE(testsupport::WriteFile(outside.file("secret.txt"), "secret"));
+    std::filesystem::create_symlink(outside.file("secret.txt"), root.file("link.txt"));
+    std::filesystem::create_directory_symlink(outside.path(), root.file("linkdir"));
+
+    LessonServer server(root.path(), uploads.path());
+    ASSERT_TRUE(server.started());
+    EXPECT_NE(server.port(), 0);
+
+    ASSERT_TRUE(FetchUrlToFile(server.base() + "course/unit01.viz", local.file("u.viz"), nullptr));
+    EXPECT_EQ(testsupport::ReadFile(local.file("u.viz")), package);
+
+    const std::string outsideName = std::filesystem::path(outside.path()).filename().string();
+    for (const std::string& target :
+         {"/../" + outsideName + "/secret.txt", "/%2e%2e/" + outsideName + "/secret.txt",
+          "/course/..%2f..%2f" + outsideName + "/secret.txt", std::string("/link.txt"),
+          std::string("/linkdir/secret.txt"), std::string("/course"), std::string("/")}) {
+        const std::string response =
+            nettest::RawExchange(server.port(), "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        EXPECT_EQ(StatusLine(response).substr(0, 12), "HTTP/1.1 404") << target;
+        EXPECT_EQ(response.find("secret"), std::string::npos) << target;
+    }
+}
+
+TEST(LessonServer, StoresUploadsUnderTheirOwnName) {
+    TempDir root, base, local;
+    const std::string uploadsPath = base.file("uploads");  // created by the server
+    struct {
+        std::string path() const { return folder; }
+        std::string file(const std::string& name) const { return folder + "/" + name; }
+        std::string folder;
+    } uploads{uploadsPath};
+    LessonServer server(root.path(), uploads.path());
+    ASSERT_TRUE(server.started());
+
+    // A long test run's recording.
+    const std::string recording = nettest::Pattern(21 * 1024 * 1024, 5);
+    ASSERT_TRUE(testsupport::WriteFile(local.file("rec.mp3"), recording));
+    std::string reply;
+    ASSERT_EQ(UploadFile(server.UploadUrl(), kName, local.file("rec.mp3"), reply), 1);
+    EXPECT_EQ(reply, "OK");
+    EXPECT_EQ(testsupport::ReadFile(uploads.file(kName)), recording);
+
+    // Folder parts of either kind are dropped; a second upload replaces the first.
+    ASSERT_TRUE(testsupport::WriteFile(local.file("small.mp3"), "ID3 small"));
+    for (const std::string name : {"sub/dir/a.mp3", "C:\\Rec\\b.mp3", "x/y\\a.mp3", "../../c.mp3", "..\\..\\c.mp3"}) {
+        reply.clear();
+        EXPECT_EQ(UploadFile(server.UploadUrl(), name, local.file("small.mp3"), reply), 1) << name;
+        EXPECT_EQ(reply, "OK") << name;
+    }
+    EXPECT_EQ(Listing(uploads.path()), (std::vector<std::string>{kName, "a.mp3", "b.mp3", "c.mp3"}));
+    EXPECT_EQ(testsupport::ReadFile(uploads.file("a.mp3")), "ID3 small");
+    EXPECT_EQ(Listing(base.path()), std::vector<std::string>{"uploads"});
+}
+
+TEST(LessonServer, RefusesUnsafeUploadNames) {
+    TempDir root, uploads, local;
+    LessonServer server(root.path(), uploads.path());
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(testsupport::WriteFile(local.file("rec.mp3"), "ID3 data"));
+    for (const std::string name : {"", ".", "..", "a/..", "a\\..", "../", "..\\", "a/b/"}) {
+        std::string reply;
+        EXPECT_EQ(UploadFile(server.UploadUrl(), name, local.file("rec.mp3"), reply), 1) << name;
+        EXPECT_EQ(reply.find("OK"), std::string::npos) << name << ": " << reply;
+    }
+    // Nothing stored, nothing left over.
+    EXPECT_TRUE(Listing(uploads.path()).empty());
+
+    // A POST without the file part is no upload either.
+    const std::string body = "-----------------------------7d16d3Dorev\r\n"
+                             "Content-Disposition: form-data; name=\"other\"; filename=\"x.mp3\"\r\n\r\n"
+                             "data\r\n-----------------------------7d16d3Dorev--\r\n";
+    const std::string response = nettest::RawExchange(
+        server.port(), "POST /" + std::string(nettest::kUploadPath) +
+                           " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Type: multipart/form-data; "
+                           "boundary=---------------------------7d16d3Dorev\r\nContent-Length: " +
+                           std::to_string(body.size()) + "\r\n\r\n" + body);
+    EXPECT_EQ(StatusLine(response).substr(0, 12), "HTTP/1.1 400");
+    EXPECT_EQ(response.find("OK"), std::string::npos);
+    EXPECT_TRUE(Listing(uploads.path()).empty());
+}
+
+TEST(LessonServer, FaultModes) {
+    TempDir root, uploads, local;
+    ASSERT_TRUE(testsupport::WriteFile(local.file("rec.mp3"), nettest::Pattern(3 * 1024 * 1024)));
+    {
+        LessonServer server(root.path(), uploads.path(), {"--reply", "NOT OK"});
+        std::string reply;
+        EXPECT_EQ(UploadFile(server.UploadUrl(), kName, local.file("rec.mp3"), reply), 1);
+        EXPECT_EQ(reply, "NOT OK");
+        EXPECT_TRUE(testsupport::Exists(uploads.file(kName)));
+        std::filesystem::remove(uploads.file(kName));
+    }
+    {
+        LessonServer server(root.path(), uploads.path(), {"--status", "500"});
+        std::string reply;
+        EXPECT_EQ(UploadFile(server.UploadUrl(), kName, local.file("rec.mp3"), reply), 1);
+        EXPECT_EQ(reply, "ERROR");
+    }
+    {
+        LessonServer server(root.path(), uploads.path(), {"--close-mid-request"});
+        std::string reply = "untouched";
+        EXPECT_EQ(UploadFile(server.UploadUrl(), kName, local.file("rec.mp3"), reply), 0);
+        EXPECT_EQ(reply, "untouched");
+    }
+    {
+        LessonServer server(root.path(), uploads.path(), {"--delay-ms", "300", "--reply", "ok"});
+        std::string reply;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(UploadFile(server.UploadUrl(), kName, local.file("rec.mp3"), reply), 1);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+        EXPECT_EQ(reply, "ok");
+        std::filesystem::remove(uploads.file(kName));
+    }
+    EXPECT_TRUE(Listing(uploads.path()).empty());
+}
+
+TEST(LessonServer, StopsCleanlyAndReportsABusyPort) {
+    TempDir root, uploads;
+    TempDir local;
+    ASSERT_TRUE(testsupport::WriteFile(local.file("rec.mp3"), "ID3 data"));
+    for (int sig : {SIGTERM, SIGINT}) {
+        LessonServer server(root.path(), uploads.path(), {"--delay-ms", "20000"});
+        ASSERT_TRUE(server.started());
+        // Even with a client waiting for a slow answer.
+        std::thread client([&] {
+            std::string reply;
+            UploadFile(server.UploadUrl(), kName, local.file("rec.mp3"), reply);
+        });
+        usleep(200000);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(server.Stop(sig), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+        client.join();
+    }
+    {
+        LessonServer first(root.path(), uploads.path());
+        ASSERT_TRUE(first.started());
+        const auto result = nettest::RunProgram(
+            "lesson-server",
+            {"--root", root.path(), "--uploads", uploads.path(), "--port", std::to_string(first.port())});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_FALSE(result.err.empty());
+    }
+    {
+        const auto result = nettest::RunProgram("lesson-server", {"--root", root.path()});
+        EXPECT_NE(result.status, 0);
+    }
+}
+
+TEST(VorurUpload, SendsAKeptRecording) {
+    TempDir root, uploads, local;
+    const std::string recording = nettest::Pattern(100000, 9);
+    ASSERT_TRUE(testsupport::WriteFile(local.file("kept.mp3"), recording));
+    LessonServer server(root.path(), uploads.path());
+    ASSERT_TRUE(server.started());
+
+    auto result = nettest::RunProgram("vorur-upload", {server.UploadUrl(), kName, local.file("kept.mp3")});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "OK\n");
+    EXPECT_EQ(testsupport::ReadFile(uploads.file(kName)), recording);
+
+    // A reply that turns the upload down is still a sent request.
+    LessonServer refusing(root.path(), uploads.path(), {"--reply", "FULL"});
+    result = nettest::RunProgram("vorur-upload", {refusing.UploadUrl(), kName, local.file("kept.mp3")});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "FULL\n");
+
+    struct Failing {
+        std::vector<std::string> args;
+        std::string inError;
+    } failing[] = {
+        {{"http://127.0.0.1:" + std::to_string(nettest::UnusedPort()) + "/x.asp", kName, local.file("kept.mp3")},
+         "connect"},
+        {{server.UploadUrl(), kName, local.file("missing.mp3")}, "missing.mp3"},
+        {{"http://127.0.0.1", kName, local.file("kept.mp3")}, "Invalid server url"},
+        {{"http://127.0.0.1:0/x.asp", kName, local.file("kept.mp3")}, "port"},
+        {{server.UploadUrl(), kName}, "usage"},
+    };
+    for (const auto& f : failing) {
+        result = nettest::RunProgram("vorur-upload", f.args);
+        EXPECT_EQ(result.status, 1) << f.inError;
+        EXPECT_EQ(result.out, "") << f.inError;
+        EXPECT_NE(result.err.find(f.inError), std::string::npos) << result.err;
+    }
+}
