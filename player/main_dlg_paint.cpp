@@ -30,7 +30,7 @@ QString Display(const std::string& cp949) {
 
 void CMainDlg::paintEvent(QPaintEvent* event) {
     QPainter target(this);
-    CKtMemDC memDC(target, event->rect());
+    CKtMemDC memDC(&target, event->rect());
     QPainter& dc = *memDC.painter();
     dc.fillRect(rect(), kWindowBackground);
     DrawSkin(dc);

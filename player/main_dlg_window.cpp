@@ -83,7 +83,8 @@ CMainDlg::CMainDlg(const LaunchArgs& args, const MainDlgServices& services, QWid
         m_services.fileChooser = m_ownFileChooser.get();
     }
     if (!m_services.upload)
-        m_services.upload = UploadFile;
+        m_services.upload = [](const std::string& url, const std::string& name, const std::string& path,
+                               std::string& reply) { return UploadFile(url, name, path, reply); };
     m_levelTarget = std::make_unique<CQtMessageTarget>(this);
 
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
@@ -121,13 +122,8 @@ void CMainDlg::CreateControls() {
         auto* slider = new CRudSliderCtrl(this);
         SetControlId(slider, id);
         slider->setFocusPolicy(Qt::NoFocus);
-        // The mixer changes once a move has ended: on release of a drag, and at
-        // once for clicks on the groove and keys.
-        connect(slider, &QSlider::sliderReleased, this, [this, id] { ApplySliderVolume(id); });
-        connect(slider, &QSlider::valueChanged, this, [this, id, slider] {
-            if (!slider->isSliderDown())
-                ApplySliderVolume(id);
-        });
+        // The mixer changes once a move has ended, never while dragging.
+        connect(slider, &CRudSliderCtrl::endTrack, this, [this, id] { ApplySliderVolume(id); });
         m_sliders[id] = slider;
     }
 }
@@ -183,7 +179,6 @@ BOOL CMainDlg::OnInitDialog() {
     for (auto [id, volume] : {std::pair{IDC_SLIDER_SOURCE, m_mixer.GetSourceVolume()},
                               std::pair{IDC_SLIDER_MIC, m_mixer.GetMicVolume()}}) {
         CRudSliderCtrl* slider = Slider(id);
-        QSignalBlocker quiet(slider);
         slider->setRange(0, 100);
         slider->setPageStep(10);
         slider->setValue(volume);

@@ -1,6 +1,7 @@
 // The recorded test run on a real dialog: the recorder on SDL's dummy capture, the
 // simulated mixer, scripted answers and a recorded upload.
 #include "main_dlg_fixture.h"
+#include "codec_binding.h"
 #include "mixer_sim.h"
 
 namespace {
@@ -20,6 +21,7 @@ class TestRunTest : public MainDlgTest {
 protected:
     void SetUp() override {
         MainDlgTest::SetUp();
+        ASSERT_TRUE(LoadCodecLibrary());
         m_sound.SetDefaultLength(500);
         ClearSimMixerLog();
     }

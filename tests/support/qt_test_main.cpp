@@ -1,11 +1,11 @@
 // main() for tests that need a QApplication. Runs offscreen unless told otherwise.
 #include <QApplication>
-#include <cstdlib>
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 int main(int argc, char** argv) {
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    testsupport::ApplyTestEnvironment();
     testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();

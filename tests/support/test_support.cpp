@@ -53,6 +53,19 @@ void RemoveTree(const std::string& path) {
     fs::remove_all(path, ec);
 }
 
+void ApplyTestEnvironment() {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    setenv("SDL_AUDIODRIVER", "dummy", 0);
+    setenv("VORUR_MIXER", "sim", 0);
+    setenv("SDL_DISKAUDIOFILE", "/dev/null", 0);
+#ifdef VORUR_TEST_BIN_DIR
+    setenv("VORUR_BIN_DIR", VORUR_TEST_BIN_DIR, 0);
+#endif
+#ifdef VORUR_TEST_SOURCE_DIR
+    setenv("VORUR_SOURCE_DIR", VORUR_TEST_SOURCE_DIR, 0);
+#endif
+}
+
 std::string BinDir() {
     const char* dir = std::getenv("VORUR_BIN_DIR");
     return dir ? dir : "";

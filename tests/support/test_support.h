@@ -27,6 +27,11 @@ bool WriteFile(const std::string& path, const std::string& bytes);
 bool Exists(const std::string& path);
 void RemoveTree(const std::string& path);
 
+// Headless defaults for every test process, each kept when already set:
+// QT_QPA_PLATFORM=offscreen, SDL_AUDIODRIVER=dummy, VORUR_MIXER=sim, VORUR_BIN_DIR,
+// VORUR_SOURCE_DIR, and SDL_DISKAUDIOFILE=/dev/null so no test leaves a playback file.
+void ApplyTestEnvironment();
+
 // build/bin, where the programs and the codec library are.
 std::string BinDir();
 // The source tree's root.
