@@ -27,6 +27,7 @@ BOOL CMP3Recorder::Open(IMessageTarget* window, const std::string& path) {
     m_bWriteFailed = 0;
     m_nWriteError = 0;
     m_nCapturedBytes = 0;
+    m_nDroppedBytes = 0;
 
     m_pWave = CRecordWave::CreateCaptureThread(this, kBufferCount, kBufferSize);
     if (m_pWave && m_pOutput && m_encoder.InitStream(kBitrate, kSampleRate, kResampleRate))
@@ -57,6 +58,7 @@ void CMP3Recorder::Close() {
         return;
     Stop();
     m_pWave->Quit();
+    m_nDroppedBytes = m_pWave->GetDroppedBytes();
     delete m_pWave;
     m_pWave = nullptr;
     CloseFile();
@@ -66,7 +68,7 @@ void CMP3Recorder::Close() {
 
 BOOL CMP3Recorder::IsCapturing() { return m_pWave && m_pWave->IsRunning() ? 1 : 0; }
 
-uint64_t CMP3Recorder::DroppedBytes() const { return m_pWave ? m_pWave->GetDroppedBytes() : 0; }
+uint64_t CMP3Recorder::DroppedBytes() const { return m_pWave ? m_pWave->GetDroppedBytes() : m_nDroppedBytes; }
 
 void CMP3Recorder::OnWaveData(const char* data, DWORD bytes) {
     if (bytes == 0)

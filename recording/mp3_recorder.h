@@ -46,7 +46,7 @@ public:
     int WriteError() const { return m_nWriteError.load(); }
     // Bytes of sound captured in the current or last recording.
     uint64_t CapturedBytes() const { return m_nCapturedBytes.load(); }
-    // Bytes the device had to drop in the current recording (0 in normal use).
+    // Bytes the device had to drop in the current or last recording (0 in normal use).
     uint64_t DroppedBytes() const;
 
     // ISyncWave, on the capture thread.
@@ -68,4 +68,5 @@ private:
     std::atomic<BOOL> m_bWriteFailed{0};
     std::atomic<int> m_nWriteError{0};
     std::atomic<uint64_t> m_nCapturedBytes{0};
+    uint64_t m_nDroppedBytes = 0;  // of the last recording, kept after Close
 };
