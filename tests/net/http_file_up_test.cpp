@@ -183,6 +183,10 @@ TEST(HttpFileUp, ReplyIsOneBoundedRead) {
     std::string longReply(15000, 'x');
     longReply.replace(12000, 2, "OK");
     const std::string withNul("AB\0OK", 5);
+    // "NOT OK" packed with gzip, as a server may send it after our Accept-Encoding.
+    const std::string packed(
+        "\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\xf3\xf3\x0f\x51\xf0\xf7\x06\x00\xe0\x10\xfe\xb4\x06\x00\x00\x00",
+        26);
     struct Case {
         std::string wire;
         std::string reply;
@@ -193,6 +197,7 @@ TEST(HttpFileUp, ReplyIsOneBoundedRead) {
         {HttpReply(""), ""},
         {HttpReply(longReply), longReply.substr(0, 10240)},
         {HttpReply(withNul), "AB"},
+        {"HTTP/1.1 200 X\r\nContent-Encoding: gzip\r\nContent-Length: 26\r\n\r\n" + packed, "NOT OK"},
         // The status is not looked at.
         {HttpReply("ERROR", 500), "ERROR"},
         // No length and no close: the reply is what has come.

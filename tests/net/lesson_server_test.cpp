@@ -173,6 +173,12 @@ TEST(LessonServer, StopsCleanlyAndReportsABusyPort) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
         client.join();
     }
+    for (int i = 0; i < 5; ++i) {
+        // Told to stop the moment it is up.
+        LessonServer server(root.path(), uploads.path());
+        ASSERT_TRUE(server.started());
+        EXPECT_EQ(server.Stop(SIGTERM, 3000), 0);
+    }
     {
         LessonServer first(root.path(), uploads.path());
         ASSERT_TRUE(first.started());

@@ -495,15 +495,22 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     const pid_t self = getpid();
+    std::atomic<bool> ended{false};
     std::thread serving([&] {
         server.listen_after_bind();
+        ended = true;
         // Wake the main thread if the server ended by itself.
         kill(self, SIGUSR1);
     });
     int received = 0;
     sigwait(&signals, &received);
     g_stop.Raise();
-    server.stop();
+    // A stop that comes before the accept loop has begun is ignored by the
+    // library, so repeat it until the loop is gone.
+    while (!ended) {
+        server.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     serving.join();
-    return 0;
+    return received == SIGUSR1 ? 1 : 0;
 }
