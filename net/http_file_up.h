@@ -54,7 +54,6 @@ protected:
                   size_t length, const std::string& fileName);
 
 private:
-    friend struct CKtHttpRequest;
     std::string m_strReason;
 };
 
