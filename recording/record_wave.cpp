@@ -108,6 +108,11 @@ void CRecordWave::Run() {
             default: break;  // open and close notifications, anything else
             }
         }
+        // A stop handled just before the quit hands its buffers back behind the
+        // quit message; their sound still goes to the sink.
+        while (m_queue.PeekMessage(msg))
+            if (msg.message == MM_WIM_DATA)
+                OnWimData(msg.wParam, msg.lParam);
     }
     ExitInstance();
     // Later posts fail instead of piling up.

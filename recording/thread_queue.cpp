@@ -21,6 +21,15 @@ bool CThreadMessageQueue::GetMessage(ThreadMessage& msg) {
     return msg.message != WM_QUIT;
 }
 
+bool CThreadMessageQueue::PeekMessage(ThreadMessage& msg) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_messages.empty())
+        return false;
+    msg = m_messages.front();
+    m_messages.pop_front();
+    return true;
+}
+
 void CThreadMessageQueue::RemoveMessages(const std::function<bool(const ThreadMessage&)>& match) {
     std::lock_guard<std::mutex> guard(m_lock);
     std::erase_if(m_messages, match);

@@ -21,6 +21,8 @@ public:
     bool PostThreadMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
     // Blocks until a message is there. False for WM_QUIT (the message is still returned).
     bool GetMessage(ThreadMessage& msg);
+    // Takes the next message without waiting; false when the queue is empty.
+    bool PeekMessage(ThreadMessage& msg);
     // Removes every queued message for which `match` is true.
     void RemoveMessages(const std::function<bool(const ThreadMessage&)>& match);
     void Close();

@@ -92,8 +92,13 @@ TEST(CaptureThread, StartsStopsAndDeliversEveryBufferInOrder) {
     for (int i = 0; i < 60; ++i) {
         device->Feed(4096);
         ASSERT_TRUE(sink.WaitFor(2 + i));
+        for (int wait = 0; wait < 500 && device->Queued() < 20; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_EQ(device->DroppedBytes(), 0u);
+    // The last buffer is queued again right after the sink has had it.
+    for (int wait = 0; wait < 500 && device->Queued() < 20; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(device->Queued(), 20u);
     device->Feed(1000);  // a partly filled buffer at the stop
 
