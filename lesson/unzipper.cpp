@@ -318,6 +318,7 @@ bool CUnzipper::MatchesExtension(const char* extension) {
 
 bool CUnzipper::FirstEntry(const char* extension) {
     m_atEnd = false;
+    m_index = 0;
     if (!m_hArchive)
         return SetError("no archive is open");
     int r = unzGoToFirstFile(Handle(m_hArchive));
@@ -337,9 +338,12 @@ bool CUnzipper::NextEntry(const char* extension) {
     for (;;) {
         int r = unzGoToNextFile(Handle(m_hArchive));
         if (r != UNZ_OK) {
-            m_atEnd = r == UNZ_END_OF_LIST_OF_FILE;
+            // With a count of exactly 0xFFFF minizip does not stop at the count and
+            // meets the end record instead: having walked every entry is the end too.
+            m_atEnd = r == UNZ_END_OF_LIST_OF_FILE || m_index + 1 >= CountEntries();
             return SetError(m_atEnd ? "no further entry" : "the archive's entry list is damaged");
         }
+        ++m_index;
         if (!extension || !*extension || MatchesExtension(extension))
             return true;
     }
@@ -358,13 +362,18 @@ bool CUnzipper::Readable(const ZipEntryInfo& info, const std::string& label) {
 }
 
 // Inflates the current (opened) entry into out, or into memory when out < 0.
-bool CUnzipper::CopyEntry(int out, std::string* memory, const std::string& label) {
+bool CUnzipper::CopyEntry(int out, std::string* memory, const ZipEntryInfo& info, const std::string& label) {
     std::vector<char> buf(kCopyBuffer);
     uint64_t entryBytes = 0;
     for (;;) {
         int n = unzReadCurrentFile(Handle(m_hArchive), buf.data(), static_cast<unsigned>(buf.size()));
-        if (n == 0)
+        if (n == 0) {
+            // A deflate stream that ends early reads as a clean end, and minizip then
+            // skips the CRC check: the size is what tells.
+            if (entryBytes != info.uncompressedSize)
+                return SetError(label + ": the data ends before its stated size");
             return true;
+        }
         if (n < 0)
             return SetError(label + ": the compressed data is damaged");
         entryBytes += static_cast<uint64_t>(n);
@@ -395,7 +404,7 @@ bool CUnzipper::ExtractEntryToMemory(std::string& bytes) {
         return false;
     if (unzOpenCurrentFile(Handle(m_hArchive)) != UNZ_OK)
         return SetError(label + ": the entry cannot be opened (unsupported method or damaged header)");
-    bool ok = CopyEntry(-1, &bytes, label);
+    bool ok = CopyEntry(-1, &bytes, info, label);
     int closed = unzCloseCurrentFile(Handle(m_hArchive));
     if (ok && closed == UNZ_CRCERROR)
         ok = SetError(label + ": the data does not match its checksum");
@@ -475,7 +484,7 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten) {
     } else if (unzOpenCurrentFile(Handle(m_hArchive)) != UNZ_OK) {
         ok = SetError(label + ": the entry cannot be opened (unsupported method or damaged header)");
     } else {
-        ok = CopyEntry(out, nullptr, label);
+        ok = CopyEntry(out, nullptr, info, label);
         // Only a fully read entry is checked against its CRC; a mismatch is data the
         // lesson would show or play wrongly, so the entry fails.
         int closed = unzCloseCurrentFile(Handle(m_hArchive));

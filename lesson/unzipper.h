@@ -100,12 +100,13 @@ private:
     bool SetError(const std::string& text);
     bool MatchesExtension(const char* extension);
     bool Readable(const ZipEntryInfo& info, const std::string& label);
-    bool CopyEntry(int out, std::string* memory, const std::string& label);
+    bool CopyEntry(int out, std::string* memory, const ZipEntryInfo& info, const std::string& label);
 
     void* m_hArchive = nullptr;  // unzFile
     std::string m_destination;
     std::string m_strError;
     bool m_atEnd = false;
+    int m_index = 0;  // of the current entry, counted by FirstEntry and NextEntry
     uint64_t m_entryLimit = kDefaultEntryLimit;
     uint64_t m_archiveLimit = kDefaultArchiveLimit;
     uint64_t m_archiveInflated = 0;

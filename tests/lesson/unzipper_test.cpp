@@ -15,6 +15,8 @@
 #include "unzipper.h"
 #include "zip_builder.h"
 
+#include <zlib.h>
+
 namespace {
 
 using testsupport::Exists;
@@ -74,6 +76,21 @@ Entry BrokenDeflate(const std::string& name) {
     e.rawSize = 1000;
     e.rawCrc = 0x12345678;
     return e;
+}
+
+// Raw deflate data of bytes, as a zip entry holds it.
+std::string RawDeflate(const std::string& bytes) {
+    z_stream zs = {};
+    deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&zs, bytes.size()), '\0');
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    zs.avail_in = static_cast<uInt>(bytes.size());
+    zs.next_out = reinterpret_cast<Bytef*>(out.data());
+    zs.avail_out = static_cast<uInt>(out.size());
+    deflate(&zs, Z_FINISH);
+    out.resize(zs.total_out);
+    deflateEnd(&zs);
+    return out;
 }
 
 struct Sandbox {
@@ -247,6 +264,23 @@ TEST(Unzipper, DamagedDataFailsAtThatEntryAndLeavesNoFile) {
     EXPECT_FALSE(ExtractPackage(zip, other.file("dest"), &error));
     EXPECT_NE(error.find("checksum"), std::string::npos) << error;
     EXPECT_EQ(Tree(other.file("dest")), (std::set<std::string>{"01.wav"}));
+
+    // A complete deflate stream that stops short of the stated size: minizip reads it
+    // as a clean end and skips the CRC check.
+    Entry shortEntry = testzip::File("05.wav", RawDeflate("hello"));
+    shortEntry.raw = true;
+    shortEntry.rawSize = 10;
+    shortEntry.rawCrc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>("hello"), 5));
+    std::string shortZip = other.file("short.viz");
+    ASSERT_TRUE(testzip::Build(shortZip, {shortEntry}));
+    EXPECT_FALSE(ExtractPackage(shortZip, other.file("dest5"), &error));
+    EXPECT_NE(error.find("stated size"), std::string::npos) << error;
+    EXPECT_TRUE(Tree(other.file("dest5")).empty());
+    // The same stream with its true size is fine.
+    shortEntry.rawSize = 5;
+    ASSERT_TRUE(testzip::Build(shortZip, {shortEntry}));
+    EXPECT_TRUE(ExtractPackage(shortZip, other.file("dest6"), &error)) << error;
+    EXPECT_EQ(ReadFile(other.file("dest6/05.wav")), "hello");
 
     CUnzipper unz(zip.c_str());
     std::string bytes;
