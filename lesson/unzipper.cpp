@@ -190,15 +190,17 @@ bool CUnzipper::OpenArchive(const char* path) {
             return SetError(std::string(path) + ": " + ErrnoText(errno));
         full = JoinPath(cwd, full);
     }
+    // The full path only names the default destination; the archive is opened by the
+    // path as given, which a lexical ".." behind a link would otherwise change.
     full = Normalize(full);
     struct stat st;
-    if (stat(full.c_str(), &st) != 0)
-        return SetError(full + ": " + ErrnoText(errno));
+    if (stat(path, &st) != 0)
+        return SetError(std::string(path) + ": " + ErrnoText(errno));
     if (!S_ISREG(st.st_mode))
-        return SetError(full + ": not a file");
-    unzFile zf = unzOpen64(full.c_str());
+        return SetError(std::string(path) + ": not a file");
+    unzFile zf = unzOpen64(path);
     if (!zf)
-        return SetError(full + ": not a zip archive, or it cannot be read");
+        return SetError(std::string(path) + ": not a zip archive, or it cannot be read");
     OpenWith(zf);
     // The default destination: the archive's path without its extension.
     std::string dest = full;
