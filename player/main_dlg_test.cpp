@@ -82,6 +82,13 @@ void CMainDlg::EndTest(BOOL abort) {
         unlink(path.c_str());
         return;
     }
+    // A recording whose writing failed (disk full) is incomplete: it is not offered
+    // for sending as if it were whole.
+    if (m_recorder.WriteFailed()) {
+        unlink(path.c_str());
+        ShowMessage("녹음파일을 전송하지 못했습니다.\n잠시후 다시 시도하세요");
+        return;
+    }
     if (ShowMessage("학습한 내용을 서버로 전송하시겠습니까?", MB_YESNO) != IDYES) {
         unlink(path.c_str());
         return;
