@@ -216,4 +216,10 @@ void CMainDlg::OnTick() {
     m_player.Play(0);
 }
 
-std::string CMainDlg::TempPath(const std::string& name) { return JoinPath(GetTempFolder(), name); }
+std::string CMainDlg::TempPath(const std::string& name) {
+    // Packages are extracted flat: a name with a folder part would reach outside the
+    // Temp folder, so it names nothing.
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
+        return std::string();
+    return JoinPath(GetTempFolder(), name);
+}

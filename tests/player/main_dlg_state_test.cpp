@@ -1,4 +1,6 @@
 // The player's state table walked on a real dialog: commands, ticks, enable rules.
+#include <QImage>
+
 #include "main_dlg_fixture.h"
 
 namespace {
@@ -251,6 +253,18 @@ TEST_F(MainDlgTest, PageWhoseSoundFailsLeavesNoSoundOpen) {
     EXPECT_EQ(m_dlg->m_player.m_nDeviceID, -1);
     Click(IDC_PLAY);  // plays nothing: stays Idle
     EXPECT_FALSE(m_dlg->IsPlaying());
+}
+
+TEST_F(MainDlgTest, PageFilesOutsideTheTempFolderAreNeverOpened) {
+    auto pages = Pages(2);
+    pages[1].picture = "../outside.png";
+    pages[1].omitPicture = true;
+    Start(MakePackage("a.viz", pages));
+    // A picture that would load, one folder above the Temp folder.
+    QImage(8, 8, QImage::Format_RGB32).save(QString::fromStdString(m_tmp.file("data/outside.png")), "PNG");
+    Click(IDC_NEXT);
+    EXPECT_EQ(m_dlg->m_nCurPage, 0);
+    EXPECT_FALSE(m_dlg->m_picture.IsLoaded());
 }
 
 TEST_F(MainDlgTest, BrokenPackageShowsTheExtractionMessageOnce) {
