@@ -1,0 +1,650 @@
+// The borderless main window on a real dialog: its set-up, anchors, mouse and keys
+// as the window system delivers them, the volume sliders, the mixer check, and the
+// pixels the paint puts on the window.
+#include <QApplication>
+#include <QImage>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTest>
+#include <QWindow>
+#include <algorithm>
+#include <functional>
+
+#include "auto_font.h"
+#include "main_dlg_fixture.h"
+#include "mixer_sim.h"
+#include "qt_services.h"
+#include "resources.h"
+#include "rud_mixer.h"
+#include "rud_slider.h"
+
+namespace {
+
+// Two recording sources with volumes that read back as plain percentages.
+constexpr const char* kMixerDescription = R"(
+[device]
+name = Test Card
+formats = 0x800
+selector = mux
+[line]
+name = Microphone
+type = microphone
+channels = 1
+volume = 0 100 30
+mute = 1
+selected = 1
+[line]
+name = Stereo Mix
+type = waveout
+channels = 2
+volume = 0 100 70
+mute = 0
+)";
+
+struct Place {
+    int id, strip, x, y;
+};
+constexpr Place kButtonPlaces[] = {
+    {IDC_STOP, 130, 13, 567},         {IDC_PREV, 136, 39, 567},       {IDC_PLAY, 135, 63, 565},
+    {IDC_NEXT, 134, 94, 567},         {IDC_AUTONEXT, 148, 119, 567},  {IDC_SHOW_QUESTION, 151, 153, 566},
+    {IDC_SHOW_ANSWER, 152, 153, 581}, {IDC_PRAC, 156, 183, 565},      {IDC_TEST, 147, 225, 565},
+    {IDC_MINIMIZE, 133, 720, 569},    {IDC_MAXIMIZE, 132, 740, 569},  {IDC_CLOSE, 131, 761, 566},
+};
+
+const QColor kWindowBackground(207, 207, 207);
+const QColor kLevelFill(254, 212, 128);
+
+// The 40 x 30 picture of the fixture's packages fills (31, 3) to (768, 556) of the
+// view when the texts are over it, and (398, 130) to (796, 428) beside it.
+constexpr QRect kPictureOver(31, 3, 737, 553);
+constexpr QRect kPictureBeside(398, 130, 398, 298);
+
+// A rendered window, read in logical pixels whatever the device pixel ratio.
+class Shot {
+public:
+    explicit Shot(QImage image) : m_image(std::move(image)) {}
+    QColor At(int x, int y) const {
+        const qreal dpr = m_image.devicePixelRatio();
+        return m_image.pixelColor(int(x * dpr), int(y * dpr));
+    }
+    QSize Size() const { return m_image.deviceIndependentSize().toSize(); }
+    // The logical points of `area` whose colour passes `test`.
+    std::vector<QPoint> Find(const QRect& area, const std::function<bool(const QColor&)>& test) const {
+        std::vector<QPoint> found;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                if (test(At(x, y)))
+                    found.emplace_back(x, y);
+        return found;
+    }
+    const QImage& Image() const { return m_image; }
+
+private:
+    QImage m_image;
+};
+
+// Ink of the yellow (255, 255, 0) countdown, smoothed at its edges, on the dark panel.
+bool IsYellowInk(const QColor& c) { return c.red() >= 150 && c.green() >= 150 && c.blue() <= 40 && std::abs(c.red() - c.green()) < 24; }
+bool IsBlack(const QColor& c) { return c.red() == 0 && c.green() == 0 && c.blue() == 0; }
+// Ink of black text on the picture's dark cyan (0, 128, 128).
+bool IsDarkInk(const QColor& c) { return c.green() < 64 && c.blue() < 64; }
+// Ink of white text on black.
+bool IsBrightInk(const QColor& c) { return c.red() > 128 && c.green() > 128 && c.blue() > 128; }
+
+QRect Bounds(const std::vector<QPoint>& points) {
+    QRect r;
+    for (const QPoint& p : points)
+        r = r.united(QRect(p, QSize(1, 1)));
+    return r;
+}
+
+// The handle of a slider as its style lays it out.
+QRect SliderHandle(const CRudSliderCtrl* slider) {
+    QStyleOptionSlider opt;
+    opt.initFrom(slider);
+    opt.orientation = slider->orientation();
+    opt.state |= QStyle::State_Horizontal;
+    opt.minimum = slider->minimum();
+    opt.maximum = slider->maximum();
+    opt.sliderPosition = slider->sliderPosition();
+    opt.sliderValue = slider->value();
+    opt.singleStep = slider->singleStep();
+    opt.pageStep = slider->pageStep();
+    opt.tickPosition = slider->tickPosition();
+    opt.upsideDown = slider->invertedAppearance();
+    return slider->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, slider);
+}
+
+class MainWindowTest : public MainDlgTest {
+protected:
+    static void SetUpTestSuite() { InstallFontSubstitutions(); }
+
+    void SetUp() override {
+        MainDlgTest::SetUp();
+        testsupport::WriteFile(m_tmp.file("mixer.txt"), kMixerDescription);
+        UseMixer(m_tmp.file("mixer.txt"));
+    }
+    void TearDown() override {
+        MainDlgTest::TearDown();
+        m_mixerEnv.reset();
+        ResetSimMixer();
+        ReleaseWaveInDevices();
+    }
+    void UseMixer(const std::string& description) {
+        m_mixerEnv.reset();
+        m_mixerEnv = std::make_unique<testsupport::ScopedEnv>("VORUR_MIXER_SIM", description);
+        ReleaseWaveInDevices();
+        ResetSimMixer();
+        ClearSimMixerLog();
+    }
+    // A dialog whose OnInitDialog is run by the test itself.
+    std::unique_ptr<CMainDlg> Construct(const std::string& packagePath) {
+        LaunchArgs args;
+        args.packagePath = packagePath;
+        args.recordingPath = RecordingPath();
+        MainDlgServices services;
+        services.clock = &m_clock;
+        services.messageBox = &m_box;
+        services.fileChooser = &m_chooser;
+        services.soundOutput = &m_sound;
+        return std::make_unique<CMainDlg>(args, services);
+    }
+    void Show() {
+        m_dlg->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dlg.get()));
+    }
+    QWindow* Window() { return m_dlg->windowHandle(); }
+    // Press, one move and release through the window, by `delta` on the screen. The
+    // release is where the pointer is on the screen, wherever the window went.
+    void Drag(QPoint from, QPoint delta) {
+        QWindow* window = Window();
+        const QPoint target = window->mapToGlobal(from) + delta;
+        QTest::mousePress(window, Qt::LeftButton, {}, from);
+        QTest::mouseMove(window, from + delta);
+        QTest::mouseRelease(window, Qt::LeftButton, {}, window->mapFromGlobal(target));
+    }
+    Shot Grab() { return Shot(m_dlg->grab().toImage()); }
+    std::string OnePage(const std::string& question, const std::string& answer, bool beside) {
+        PageSpec page;
+        page.question = question;
+        page.answer = answer;
+        page.wait = 3;
+        return MakePackage("page.viz", {page, page}, beside);
+    }
+    std::vector<std::string> VolumeLog() {
+        std::vector<std::string> lines;
+        for (const std::string& line : SimMixerLog())
+            if (line.rfind("volume|", 0) == 0)
+                lines.push_back(line);
+        return lines;
+    }
+
+    std::unique_ptr<testsupport::ScopedEnv> m_mixerEnv;
+};
+
+TEST_F(MainWindowTest, StartsAsAFramelessSkinnedWindowWithEveryControlInPlace) {
+    Start("");
+    EXPECT_TRUE(m_dlg->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(m_dlg->isWindow());
+    EXPECT_EQ(m_dlg->size(), QSize(800, 600));
+    EXPECT_EQ(m_dlg->pos(), QGuiApplication::primaryScreen()->availableGeometry().topLeft());
+    EXPECT_EQ(m_dlg->windowTitle(), QStringLiteral("Vorur_Ozudiz"));
+    EXPECT_FALSE(m_dlg->windowIcon().isNull());
+    EXPECT_EQ(m_dlg->minimumSize(), QSize(600, 450));
+
+    for (const Place& place : kButtonPlaces) {
+        QImage strip = LoadBitmapResource(place.strip);
+        ASSERT_FALSE(strip.isNull()) << place.strip;
+        // One of the four pictures stacked in the strip.
+        QSize picture(strip.width(), strip.height() / 4);
+        EXPECT_EQ(m_dlg->Button(place.id)->geometry(), QRect(QPoint(place.x, place.y), picture)) << place.id;
+    }
+    // The sliders show the mixer's volumes: the played-back mix and the microphone.
+    struct {
+        int id;
+        QRect geometry;
+        int volume;
+    } sliders[] = {{IDC_SLIDER_SOURCE, QRect(672, 568, 44, 13), 70}, {IDC_SLIDER_MIC, QRect(672, 580, 44, 13), 30}};
+    for (const auto& s : sliders) {
+        CRudSliderCtrl* slider = m_dlg->Slider(s.id);
+        EXPECT_EQ(slider->geometry(), s.geometry) << s.id;
+        EXPECT_EQ(slider->minimum(), 0);
+        EXPECT_EQ(slider->maximum(), 100);
+        EXPECT_EQ(slider->pageStep(), 10);
+        EXPECT_EQ(slider->value(), s.volume) << s.id;
+        EXPECT_EQ(slider->tickPosition(), QSlider::NoTicks);
+    }
+    // The microphone is unmuted on start; nothing is written to the volumes.
+    SimLineState mic;
+    ASSERT_TRUE(GetSimLineState("Test Card", "Microphone", mic));
+    EXPECT_EQ(mic.mute, std::vector<DWORD>{0});
+    EXPECT_TRUE(VolumeLog().empty());
+}
+
+TEST_F(MainWindowTest, ResizingMovesAnchoredControlsAndKeepsTheMinimum) {
+    Start("");
+    Show();  // a hidden widget defers its resize events
+    std::map<int, QRect> before;
+    for (const Place& place : kButtonPlaces)
+        before[place.id] = m_dlg->Button(place.id)->geometry();
+    before[IDC_SLIDER_SOURCE] = m_dlg->Slider(IDC_SLIDER_SOURCE)->geometry();
+    before[IDC_SLIDER_MIC] = m_dlg->Slider(IDC_SLIDER_MIC)->geometry();
+
+    m_dlg->resize(900, 650);
+    auto geometry = [this](int id) {
+        return id == IDC_SLIDER_SOURCE || id == IDC_SLIDER_MIC ? m_dlg->Slider(id)->geometry()
+                                                               : m_dlg->Button(id)->geometry();
+    };
+    EXPECT_EQ(geometry(IDC_PLAY), before[IDC_PLAY].translated(0, 50));
+    EXPECT_EQ(geometry(IDC_CLOSE), before[IDC_CLOSE].translated(100, 50));
+    for (auto& [id, rect] : before) {
+        const bool rightGroup = id == IDC_MINIMIZE || id == IDC_MAXIMIZE || id == IDC_CLOSE ||
+                                id == IDC_SLIDER_SOURCE || id == IDC_SLIDER_MIC;
+        EXPECT_EQ(geometry(id), rect.translated(rightGroup ? 100 : 0, 50)) << id;
+    }
+    EXPECT_EQ(m_dlg->m_rcView, (RectL{3, 2, 897, 607}));
+    EXPECT_EQ(m_dlg->m_nCaptionHeight, 2);
+
+    // Never smaller than 600 x 450; back at 800 x 600 everything is where it began.
+    m_dlg->resize(500, 300);
+    EXPECT_EQ(m_dlg->size(), QSize(600, 450));
+    EXPECT_EQ(m_dlg->m_rcView, (RectL{3, 2, 597, 407}));
+    m_dlg->resize(800, 600);
+    for (auto& [id, rect] : before)
+        EXPECT_EQ(geometry(id), rect) << id;
+}
+
+// Presses arrive through the window, as the window system delivers them: whatever
+// lies under the pointer gets them.
+TEST_F(MainWindowTest, PressesOnTheBackgroundMoveOrResizeAndPressesOnButtonsClick) {
+    Start(OnePage("Q", "A", false));
+    Show();
+    QWindow* window = Window();
+    ASSERT_TRUE(window);
+    const QPoint origin = m_dlg->pos();
+
+    // A button under the pointer is clicked.
+    QRect qt = m_dlg->Button(IDC_SHOW_QUESTION)->geometry();
+    QTest::mouseClick(window, Qt::LeftButton, {}, qt.center());
+    EXPECT_TRUE(m_dlg->m_bShowQuestion);
+    EXPECT_EQ(Check(IDC_SHOW_QUESTION), 1);
+
+    // The picture is background: dragging it moves the window and clicks nothing.
+    Drag(QPoint(400, 300), QPoint(30, 20));
+    EXPECT_EQ(m_dlg->pos(), origin + QPoint(30, 20));
+    EXPECT_EQ(m_dlg->size(), QSize(800, 600));
+    EXPECT_TRUE(m_dlg->m_bShowQuestion);
+    EXPECT_FALSE(m_dlg->IsPlaying());
+    m_dlg->move(origin);
+
+    // The top two rows only move; row 4 is the top resize border.
+    Drag(QPoint(400, 1), QPoint(0, 10));
+    EXPECT_EQ(m_dlg->geometry(), QRect(origin + QPoint(0, 10), QSize(800, 600)));
+    m_dlg->move(origin);
+    Drag(QPoint(400, 4), QPoint(0, 10));
+    EXPECT_EQ(m_dlg->geometry(), QRect(origin + QPoint(0, 10), QSize(800, 590)));
+    m_dlg->setGeometry(QRect(origin, QSize(800, 600)));
+
+    // The bottom-right corner square resizes both ways; no edge goes below the minimum.
+    Drag(QPoint(796, 596), QPoint(100, 50));
+    EXPECT_EQ(m_dlg->geometry(), QRect(origin, QSize(900, 650)));
+    EXPECT_EQ(m_dlg->Button(IDC_CLOSE)->pos(), QPoint(861, 616));
+    Drag(QPoint(2, 300), QPoint(600, 0));
+    EXPECT_EQ(m_dlg->width(), 600);
+    EXPECT_EQ(m_dlg->geometry().right(), origin.x() + 899);  // the right edge stays put
+}
+
+TEST_F(MainWindowTest, EscapeAndEnterDoNothingCtrlOAsksForALesson) {
+    Start("");
+    Show();
+    m_dlg->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get()));
+
+    QWidget* targets[] = {m_dlg.get(), m_dlg->Button(IDC_CLOSE)};
+    for (QWidget* target : targets) {
+        for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
+            QTest::keyClick(target, key);
+            EXPECT_TRUE(m_dlg->isVisible()) << key;
+            EXPECT_EQ(m_dlg->result(), 0) << key;
+        }
+    }
+    EXPECT_EQ(m_chooser.calls, 0);
+
+    QTest::keyClick(m_dlg.get(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(m_chooser.calls, 1);
+    EXPECT_EQ(m_chooser.filter, "Zidizi file (*.viz)");
+    // Also while a control has the focus.
+    m_dlg->Button(IDC_CLOSE)->setFocus();
+    QTest::keyClick(m_dlg->Button(IDC_CLOSE), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(m_chooser.calls, 2);
+    EXPECT_TRUE(m_dlg->isVisible());
+
+    // The close button ends the dialog with IDOK.
+    Click(IDC_CLOSE);
+    EXPECT_EQ(m_dlg->result(), IDOK);
+    EXPECT_FALSE(m_dlg->isVisible());
+}
+
+TEST_F(MainWindowTest, MaximiseButtonAloneRestoresTheWindow) {
+    Start("");
+    Show();
+    Click(IDC_MAXIMIZE);
+    EXPECT_TRUE(m_dlg->m_bMaximized);
+    EXPECT_TRUE(m_dlg->windowState() & Qt::WindowMaximized);
+
+    // A restore from elsewhere (task bar, keyboard) is undone.
+    m_dlg->showNormal();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(m_dlg->windowState() & Qt::WindowMaximized);
+    EXPECT_TRUE(m_dlg->m_bMaximized);
+
+    Click(IDC_MAXIMIZE);
+    EXPECT_FALSE(m_dlg->m_bMaximized);
+    EXPECT_FALSE(m_dlg->windowState() & Qt::WindowMaximized);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(m_dlg->windowState() & Qt::WindowMaximized);
+
+    // A minimised window is restored from anywhere. (The offscreen platform keeps
+    // no task bar, so the restore is asked for directly.)
+    Click(IDC_MINIMIZE);
+    EXPECT_TRUE(m_dlg->windowState() & Qt::WindowMinimized);
+    m_dlg->showNormal();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_dlg->windowState(), Qt::WindowNoState);
+    EXPECT_FALSE(m_dlg->m_bMaximized);
+}
+
+TEST_F(MainWindowTest, VolumesChangeOnlyWhenAMoveOfTheSliderEnds) {
+    Start("");
+    Show();
+    QWindow* window = Window();
+    CRudSliderCtrl* source = m_dlg->Slider(IDC_SLIDER_SOURCE);
+    const QPoint sliderOrigin = source->pos();
+
+    // Drag the handle 8 pixels to the left: the position follows at once, the mixer
+    // only after the button is released.
+    QPoint grip = SliderHandle(source).center() + sliderOrigin;
+    QTest::mousePress(window, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(window, grip - QPoint(4, 0));
+    QTest::mouseMove(window, grip - QPoint(8, 0));
+    const int dragged = source->value();
+    EXPECT_LT(dragged, 70);
+    EXPECT_TRUE(VolumeLog().empty());
+    QTest::mouseRelease(window, Qt::LeftButton, {}, grip - QPoint(8, 0));
+    const std::string v = std::to_string(dragged);
+    EXPECT_EQ(VolumeLog(), std::vector<std::string>{"volume|Test Card|Stereo Mix|" + v + "/" + v});
+    SimLineState mix;
+    ASSERT_TRUE(GetSimLineState("Test Card", "Stereo Mix", mix));
+    EXPECT_EQ(mix.volume, (std::vector<DWORD>{DWORD(dragged), DWORD(dragged)}));
+
+    // A click on the microphone slider's groove right of the handle pages up by 10.
+    ClearSimMixerLog();
+    CRudSliderCtrl* mic = m_dlg->Slider(IDC_SLIDER_MIC);
+    QRect handle = SliderHandle(mic);
+    QPoint groove = QPoint(std::min(handle.right() + 4, mic->width() - 2), handle.center().y()) + mic->pos();
+    QTest::mousePress(window, Qt::LeftButton, {}, groove);
+    EXPECT_TRUE(VolumeLog().empty());
+    QTest::mouseRelease(window, Qt::LeftButton, {}, groove);
+    EXPECT_EQ(mic->value(), 40);
+    EXPECT_EQ(VolumeLog(), std::vector<std::string>{"volume|Test Card|Microphone|40"});
+
+    // Positions set by the program are not applied back.
+    ClearSimMixerLog();
+    source->setValue(10);
+    EXPECT_TRUE(VolumeLog().empty());
+}
+
+TEST_F(MainWindowTest, FailedMixerCheckShowsItsTextAndClosesBeforeAnythingElse) {
+    const std::string package = OnePage("Q", "A", false);
+    struct {
+        const char* description;
+        const char* text;
+    } cases[] = {
+        // No card can record 44.1 kHz stereo.
+        {"[device]\nname = Mono Only\nformats = 0x1\n[line]\nname = Microphone\n",
+         "CRudMixer::CheckDevice : 녹음이 가능한 사운드 카드가 없습니다."},
+        // A card with nothing to record from.
+        {"[device]\nname = Synth Only\n[line]\nname = Synth\ntype = synthesizer\n", "녹음이 불가능한 사운드 카드입니다."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        testsupport::WriteFile(m_tmp.file("bad-mixer.txt"), c.description);
+        UseMixer(m_tmp.file("bad-mixer.txt"));
+        m_box.shown.clear();
+        std::unique_ptr<CMainDlg> dlg = Construct(package);
+        EXPECT_EQ(dlg->OnInitDialog(), 0);
+        EXPECT_EQ(m_box.shown, std::vector<std::string>{c.text});
+        EXPECT_EQ(dlg->result(), IDCANCEL);
+        EXPECT_FALSE(dlg->m_bInitialized);
+        EXPECT_FALSE(dlg->m_bLessonLoaded);
+        EXPECT_TRUE(testsupport::Exists(package));  // not opened, so not deleted
+        EXPECT_FALSE(testsupport::Exists(TempFolder() + "/config.cfg"));
+        dlg.reset();
+        EXPECT_EQ(m_box.shown.size(), 1u);  // the clean-up adds nothing
+    }
+}
+
+// ---- drawing, read back from the rendered window
+
+TEST_F(MainWindowTest, SkinCoversTheWindowAndTheEmptyViewIsBlack) {
+    Start("");
+    Show();
+    for (QSize size : {QSize(800, 600), QSize(1013, 677), QSize(600, 450)}) {
+        m_dlg->resize(size);
+        Shot shot = Grab();
+        ASSERT_EQ(shot.Size(), size);
+        // The window colour is only the fill under the skin; it never shows.
+        auto background = shot.Find(QRect(QPoint(0, 0), size), [](const QColor& c) { return c == kWindowBackground; });
+        EXPECT_TRUE(background.empty()) << size.width() << "x" << size.height() << ": first at " << background[0].x()
+                                        << "," << background[0].y();
+        QRect view(3, 2, size.width() - 6, size.height() - 45);
+        auto notBlack = shot.Find(view, [](const QColor& c) { return !IsBlack(c); });
+        EXPECT_TRUE(notBlack.empty()) << size.width() << "x" << size.height();
+        // The frame around the view is skin, not black.
+        EXPECT_FALSE(IsBlack(shot.At(1, size.height() / 2)));
+        EXPECT_FALSE(IsBlack(shot.At(size.width() / 2, size.height() - 20)));
+    }
+}
+
+TEST_F(MainWindowTest, PictureIsCentredOnBlackAndTheViewFollowsTheWindow) {
+    Start(OnePage("", "", false));
+    Show();
+    Shot shot = Grab();
+    const QColor cyan(0, 128, 128);
+    EXPECT_EQ(shot.At(kPictureOver.center().x(), kPictureOver.center().y()), cyan);
+    EXPECT_EQ(shot.At(kPictureOver.left() + 1, 200), cyan);
+    EXPECT_EQ(shot.At(kPictureOver.right() - 1, 200), cyan);
+    for (int x : {3, 4, 20, kPictureOver.left() - 1, kPictureOver.right() + 1, 796})
+        EXPECT_TRUE(IsBlack(shot.At(x, 200))) << x;
+    EXPECT_TRUE(IsBlack(shot.At(400, 2)));    // the 1-pixel rim of the view
+    EXPECT_TRUE(IsBlack(shot.At(400, 556)));
+
+    m_dlg->resize(1000, 600);
+    shot = Grab();
+    // Still as high as the view, centred in the wider view: (1000 - 6 - 2 - 737) / 2 + 4.
+    EXPECT_EQ(shot.At(131, 300), cyan);
+    EXPECT_TRUE(IsBlack(shot.At(130, 300)));
+    EXPECT_EQ(shot.At(867, 300), cyan);
+    EXPECT_TRUE(IsBlack(shot.At(868, 300)));
+}
+
+TEST_F(MainWindowTest, LevelMessagesFillTheBarFromItsLeftEnd) {
+    Start(OnePage("", "", false));
+    Show();
+    QScreen* screen = m_dlg->screen();
+    // Bar rows 558..562, from x = 5 to x = 796 exclusive: 791 pixels.
+    auto fillEnd = [](const Shot& shot) {
+        int x = 5;
+        while (x < shot.Size().width() && shot.At(x, 560) == kLevelFill)
+            ++x;
+        return x;
+    };
+    Shot shot = Grab();
+    EXPECT_EQ(fillEnd(shot), 5);  // level 0 after opening
+
+    // 95 gives (95 - 20) / 1.5 = 50 %: 395 pixels.
+    QCoreApplication::postEvent(m_dlg.get(), new CWindowMessageEvent(WM_RECORD_LEVEL, 95, 0));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_dlg->m_nLevel, 50);
+    // Drawn at once, without waiting for the next full repaint: read what is on screen.
+    Shot onScreen(screen->grabWindow(m_dlg->winId()).toImage());
+    EXPECT_EQ(fillEnd(onScreen), 400);
+    shot = Grab();
+    EXPECT_EQ(fillEnd(shot), 400);
+    for (int y = 558; y <= 562; ++y)
+        EXPECT_EQ(shot.At(5, y), kLevelFill) << y;
+    EXPECT_NE(shot.At(5, 557), kLevelFill);
+    EXPECT_NE(shot.At(5, 563), kLevelFill);
+
+    // Below 20 is silence; above 170 paints past the bar's end to the window's edge.
+    QCoreApplication::sendEvent(m_dlg.get(), new CWindowMessageEvent(WM_RECORD_LEVEL, 7, 0));
+    EXPECT_EQ(fillEnd(Grab()), 5);
+    QCoreApplication::sendEvent(m_dlg.get(), new CWindowMessageEvent(WM_RECORD_LEVEL, 200, 0));
+    EXPECT_EQ(m_dlg->m_nLevel, 120);
+    EXPECT_EQ(fillEnd(Grab()), 800);
+
+    // The bar keeps its place at the bottom of a larger window.
+    QCoreApplication::sendEvent(m_dlg.get(), new CWindowMessageEvent(WM_RECORD_LEVEL, 95, 0));
+    m_dlg->resize(1000, 700);
+    shot = Grab();
+    EXPECT_EQ(shot.At(5, 660), kLevelFill);
+    EXPECT_EQ(shot.At(5 + 494, 660), kLevelFill);  // 50 % of 991: 495 pixels
+    EXPECT_NE(shot.At(5 + 495, 660), kLevelFill);
+}
+
+TEST_F(MainWindowTest, CountdownShowsInYellowOnlyDuringAPause) {
+    Start(OnePage("", "", false));
+    Show();
+    const QRect countdown(628, 570, 31, 24);
+    auto yellowIn = [](const Shot& shot, const QRect& area) {
+        return shot.Find(area, IsYellowInk);
+    };
+    const QRect everywhere(0, 0, 800, 600);
+    EXPECT_TRUE(yellowIn(Grab(), everywhere).empty());
+
+    // A single play has no pause.
+    Click(IDC_PLAY);
+    ASSERT_TRUE(m_dlg->IsPlaying());
+    EXPECT_TRUE(yellowIn(Grab(), everywhere).empty());
+    Click(IDC_STOP);
+
+    // An automatic run: nothing while the sound plays, the seconds left during the pause.
+    Click(IDC_AUTONEXT);
+    ASSERT_TRUE(m_dlg->m_bAutoPlaying);
+    Tick(500);
+    EXPECT_TRUE(yellowIn(Grab(), everywhere).empty());
+    while (m_dlg->IsPlaying())
+        Tick(500);
+    ASSERT_NE(m_dlg->m_dwWaitStart, 0u);
+    Shot three = Grab();
+    auto digits = yellowIn(three, everywhere);
+    ASSERT_FALSE(digits.empty());
+    EXPECT_TRUE(countdown.contains(Bounds(digits))) << "yellow outside the countdown box";
+    // Full-strength pixels of the strokes are pure yellow.
+    int strongest = 0;
+    for (const QPoint& p : digits) {
+        QColor c = three.At(p.x(), p.y());
+        strongest = std::max(strongest, std::min(c.red(), c.green()) - c.blue());
+    }
+    EXPECT_GE(strongest, 220);
+    // Centred in its box.
+    QRect b = Bounds(digits);
+    EXPECT_LE(std::abs((b.center().x()) - countdown.center().x()), 2);
+    EXPECT_LE(std::abs((b.center().y()) - countdown.center().y()), 3);
+    Tick(1000);
+    Shot two = Grab();
+    ASSERT_FALSE(yellowIn(two, countdown).empty());
+    EXPECT_NE(three.Image().copy(countdown), two.Image().copy(countdown));  // 3, then 2
+
+    // Switched off: the countdown goes with the run.
+    Click(IDC_AUTONEXT);
+    EXPECT_TRUE(yellowIn(Grab(), everywhere).empty());
+}
+
+TEST_F(MainWindowTest, TextsOverThePictureAreBlackAndSitAtItsBottom) {
+    const std::string question(
+        "Where does the little train go every morning before the sun comes up over the hills and the river, "
+        "and who waits for it at the last station?");
+    Start(OnePage(question, "To the sea.", false));
+    Show();
+    // The text rectangle: the picture less 10 pixels on every side.
+    const QRect tr = kPictureOver.adjusted(10, 10, -10, -10);
+    const QRect inside = kPictureOver.adjusted(1, 1, -1, -1);
+    EXPECT_TRUE(Grab().Find(inside, IsDarkInk).empty());
+
+    Click(IDC_SHOW_ANSWER);
+    Shot answerOnly = Grab();
+    auto answerInk = answerOnly.Find(inside, IsDarkInk);
+    ASSERT_FALSE(answerInk.empty());
+    QFontMetrics fm(m_dlg->m_fontText.font(&answerOnly.Image()), &answerOnly.Image());
+    const int line = fm.height();
+    QRect answer = Bounds(answerInk);
+    EXPECT_TRUE(tr.contains(answer));
+    EXPECT_LE(answer.left(), tr.left() + 2);      // left-aligned
+    EXPECT_GE(answer.top(), tr.bottom() + 1 - line);  // one line at the bottom
+    EXPECT_GE(answer.bottom(), tr.bottom() + 1 - line / 2);
+
+    Click(IDC_SHOW_QUESTION);
+    Shot both = Grab();
+    auto ink = both.Find(inside, IsDarkInk);
+    std::vector<QPoint> questionInk;
+    for (const QPoint& p : ink)
+        if (p.y() < answer.top() - 5)
+            questionInk.push_back(p);
+    // Everything not in the answer's band is the question, wrapped inside the rectangle
+    // and ending 5 pixels above the answer's line.
+    ASSERT_FALSE(questionInk.empty());
+    QRect q = Bounds(questionInk);
+    EXPECT_TRUE(tr.contains(q));
+    EXPECT_GE(q.height(), line + 1);  // more than one line
+    EXPECT_LE(q.bottom(), tr.bottom() + 1 - line - 5);
+    EXPECT_GE(q.bottom(), tr.bottom() + 1 - line - 5 - line);
+    EXPECT_EQ(Bounds(ink), q.united(answer));
+
+    // In test mode no text is drawn, whatever "QT" and "AT" say.
+    Click(IDC_TEST);
+    ASSERT_TRUE(m_dlg->m_bShowQuestion && m_dlg->m_bShowAnswer);
+    EXPECT_TRUE(Grab().Find(inside, IsDarkInk).empty());
+    Click(IDC_PRAC);
+    EXPECT_FALSE(Grab().Find(inside, IsDarkInk).empty());
+}
+
+TEST_F(MainWindowTest, TextsBesideThePictureAreWhiteAndStartAtItsTop) {
+    Start(OnePage("Question line", "Answer line", true));
+    Show();
+    Shot plain = Grab();
+    const QColor cyan(0, 128, 128);
+    EXPECT_EQ(plain.At(kPictureBeside.center().x(), kPictureBeside.center().y()), cyan);
+    EXPECT_TRUE(IsBlack(plain.At(kPictureBeside.center().x(), kPictureBeside.top() - 2)));
+    const QRect leftHalf(3, 2, kPictureBeside.left() - 3, 555);
+    EXPECT_TRUE(plain.Find(leftHalf, IsBrightInk).empty());
+
+    Click(IDC_SHOW_QUESTION);
+    Click(IDC_SHOW_ANSWER);
+    Shot shot = Grab();
+    // The text rectangle: from 11 pixels into the view, as high as the picture.
+    const QRect tr(14, kPictureBeside.top(), 378, kPictureBeside.height());
+    QFontMetrics fm(m_dlg->m_fontText.font(&shot.Image()), &shot.Image());
+    const int line = fm.height();
+    auto ink = shot.Find(leftHalf, IsBrightInk);
+    ASSERT_FALSE(ink.empty());
+    std::vector<QPoint> questionInk, answerInk;
+    for (const QPoint& p : ink)
+        (p.y() < tr.top() + line ? questionInk : answerInk).push_back(p);
+    QRect q = Bounds(questionInk), a = Bounds(answerInk);
+    ASSERT_FALSE(questionInk.empty());
+    ASSERT_FALSE(answerInk.empty());
+    EXPECT_TRUE(tr.contains(q));
+    EXPECT_TRUE(tr.contains(a));
+    EXPECT_LE(q.top(), tr.top() + line / 2);             // from the picture's top
+    EXPECT_GE(a.top(), tr.top() + line + 25);            // 25 pixels below the question
+    EXPECT_LE(a.bottom(), tr.top() + line + 25 + line);  // one line high
+    EXPECT_LE(q.left(), tr.left() + 2);
+    // The picture itself carries no text.
+    EXPECT_TRUE(shot.Find(kPictureBeside.adjusted(1, 1, -1, -1), [](const QColor& c) { return c != QColor(0, 128, 128); })
+                    .empty());
+}
+
+}  // namespace
