@@ -19,6 +19,8 @@ PACKAGES=(
   xvfb xauth xdotool x11-utils imagemagick
   espeak-ng sox libsox-fmt-base libsox-fmt-mp3 mpg123 unzip zip curl
   pulseaudio pulseaudio-utils
+  file  # the Debian package's library dependencies (cpack)
+  desktop-file-utils  # the installed menu entries are checked
   # fuzzing (-DVORUR_BUILD_FUZZ=ON, built with clang)
   clang libclang-rt-14-dev
   # fonts: a metric twin of Times New Roman, and Korean text

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# The Debian package: its name and metadata, dependencies found by dpkg-shlibdeps plus
+# the run-time ones, the installed layout under /usr, and stripped programs.
+#   check_debian_package.sh <build dir>
+source "$(dirname "$0")/install_lib.sh" "$1"
+
+if ! (cd "$SCRATCH" && cpack --config "$BUILD/CPackConfig.cmake" -G DEB -B "$SCRATCH/pkg") >"$SCRATCH/cpack.log" 2>&1; then
+    cat "$SCRATCH/cpack.log" >&2
+    echo "FAIL: cpack failed" >&2
+    exit 1
+fi
+deb=$(ls "$SCRATCH"/pkg/*.deb 2>/dev/null | head -1)
+[ -n "$deb" ] || { cat "$SCRATCH/cpack.log" >&2; echo "FAIL: no package made" >&2; exit 1; }
+
+field() { dpkg-deb -f "$deb" "$1"; }
+check "the package is vorur-ozudiz" test "$(field Package)" = vorur-ozudiz
+check "the package is for $(dpkg --print-architecture)" test "$(field Architecture)" = "$(dpkg --print-architecture)"
+maintainer=$(field Maintainer)
+address='^[^<]+ <[^@>]+@[^>]+>$'
+[[ $maintainer =~ $address ]] || fail "the package names a maintainer with an address ($maintainer)"
+check "the package has a summary and a long description" test "$(field Description | wc -l)" -ge 3
+version=$(field Version)
+[[ $version =~ ^[0-9]+\.[0-9]+ ]] || fail "the package is versioned ($version)"
+
+depends=$(field Depends)
+for dep in fonts-nanum fonts-liberation2 qt6-qpa-plugins libqt6widgets6 libmp3lame0 libcurl4 \
+           libsdl2-mixer-2.0-0 libpulse0 libc6; do
+    grep -Eq "(^|, )$dep( |,|\$)" <<<"$depends" || fail "Depends names $dep ($depends)"
+done
+
+listing=$(dpkg-deb -c "$deb" | awk '{ print $6 $7 $8 }')
+for path in "./usr/$LIBDIR/vorur-ozudiz/Vorur_Ozudiz" "./usr/$LIBDIR/vorur-ozudiz/libDovOvoru.so" \
+            "./usr/$BINDIR/vorur-ozudiz->" "./usr/$BINDIR/vorur-ozudiz-demo" "./usr/$BINDIR/lesson-server" \
+            "./usr/$BINDIR/viztool" "./usr/$BINDIR/vorur-upload" "./usr/$BINDIR/vorur-rec->" \
+            "./usr/$DATADIR/vorur-ozudiz/demo/demo1.viz" "./usr/$DATADIR/applications/vorur-ozudiz-demo.desktop" \
+            "./usr/$DATADIR/icons/hicolor/48x48/apps/vorur-ozudiz.png"; do
+    check "the package holds $path" grep -qF -- "$path" <<<"$listing"
+done
+
+mkdir -p "$SCRATCH/x"
+dpkg-deb -x "$deb" "$SCRATCH/x"
+for f in "$SCRATCH/x/usr/$LIBDIR/vorur-ozudiz/Vorur_Ozudiz" "$SCRATCH/x/usr/$LIBDIR/vorur-ozudiz/libDovOvoru.so"; do
+    check "$f is stripped" bash -c "! readelf -S '$f' | grep -q '\.debug_info'"
+done
+finish
