@@ -1,8 +1,12 @@
 #include "vorur_app.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QSocketNotifier>
+#include <QWidget>
 #include <cstdio>
 
 #include "codec_binding.h"
@@ -17,6 +21,37 @@ CVorur_OzudizApp* CVorur_OzudizApp::s_current = nullptr;
 
 namespace {
 constexpr const char* kMutexName = "Vorur_Ozudiz2_Mutex";
+
+int g_signalPipe[2] = {-1, -1};
+bool g_terminating = false;
+
+void OnTerminationSignal(int) {
+    char c = 1;
+    [[maybe_unused]] ssize_t n = write(g_signalPipe[1], &c, 1);
+}
+
+// SIGTERM (log-out, shutdown), SIGINT and SIGHUP close the windows as the close
+// button would, so a test run is aborted and the Temp folder emptied on the way out.
+void InstallTerminationHandler(QObject* owner) {
+    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, [] {
+        char buf[16];
+        while (read(g_signalPipe[0], buf, sizeof buf) > 0) {
+        }
+        g_terminating = true;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible())
+                w->close();
+    });
+    struct sigaction action = {};
+    action.sa_handler = OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(sig, &action, nullptr);
+}
 
 std::string FormatMessage(const char* format, const char* arg) {
     char text[512];
@@ -35,6 +70,7 @@ CVorur_OzudizApp::CVorur_OzudizApp(int argc, char** argv) {
     m_qtArgc = 1;
     m_qapp = std::make_unique<QApplication>(m_qtArgc, m_qtArgv.data());
     m_messageBox = std::make_unique<CQtMessageBox>();
+    InstallTerminationHandler(m_qapp.get());
 }
 
 CVorur_OzudizApp::~CVorur_OzudizApp() {
@@ -55,7 +91,7 @@ BOOL CVorur_OzudizApp::InitInstance() {
         return 0;
     }
 
-    if (!ReadLaunchArgs())
+    if (!ReadLaunchArgs() || g_terminating)
         return 0;
 
     {

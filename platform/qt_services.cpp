@@ -14,6 +14,8 @@ QString ApplicationTitle() {
 
 int CQtMessageBox::Show(const std::string& text, UINT type) {
     QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), QString::fromStdString(text));
+    // Learners can copy a message for whoever helps them.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
     if (type == MB_YESNO) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         return box.exec() == QMessageBox::Yes ? IDYES : IDNO;

@@ -110,6 +110,9 @@ private:
         m_lastAttempt = now;
         // Reference-counted: the voice recorder may hold the audio subsystem as well, so
         // it is never shut down from here.
+        // SDL would otherwise turn SIGINT and SIGTERM into events nobody reads, and
+        // the process could no longer be stopped.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
             return false;
         // A decoder that fails to load shows up later as a file that does not open.

@@ -16,6 +16,9 @@ public:
         if (format.wFormatTag != WAVE_FORMAT_PCM || format.wBitsPerSample != 16 || format.nChannels < 1 ||
             format.nChannels > 2 || format.nSamplesPerSec < 8000 || format.nSamplesPerSec > 192000)
             return WAVERR_BADFORMAT;
+        // SDL would otherwise turn SIGINT and SIGTERM into events nobody reads, and
+        // the process could no longer be stopped.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         // Reference-counted: other parts of the process may use SDL audio too.
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
             return MMSYSERR_NODRIVER;

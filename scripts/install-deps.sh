@@ -16,7 +16,7 @@ PACKAGES=(
   libcpp-httplib-dev nlohmann-json3-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
-  xvfb xauth xdotool x11-utils imagemagick
+  xvfb xauth xdotool x11-utils imagemagick xclip
   espeak-ng sox libsox-fmt-base libsox-fmt-mp3 mpg123 unzip zip curl
   pulseaudio pulseaudio-utils
   file  # the Debian package's library dependencies (cpack)

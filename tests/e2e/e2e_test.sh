@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# A learner's whole session on the real player: the launcher starts it with seven
+# arguments, the package comes from lesson-server, pages are stepped by clicks, a
+# test run records a spoken file (SDL's disk driver as the microphone), the question
+# is answered Yes and the server stores the recording. Then the same run against a
+# server that refuses it.
+#   BIN_DIR=build/bin DEMO_DIR=build/demo xvfb-run -a -s "-screen 0 1024x768x24" tests/e2e/e2e_test.sh
+export SDL_AUDIODRIVER=disk
+source "$(dirname "$0")/lib.sh"
+
+LESSON=demo2.viz
+ARGS=(kim7 C1 A01 L03 D5 1)
+UPLOAD_NAME=A01_L03_D5_SP_kim7.mp3
+
+# The microphone: spoken sentences with pauses, long enough for the whole run.
+espeak-ng -s 150 -w "$WORK/say.wav" "This is the learner speaking. One, two, three. The apples are red and sweet." 2>/dev/null
+sox "$WORK/say.wav" -r 44100 -c 2 -b 16 -e signed-integer "$WORK/say-pad.wav" pad 0 1.5
+sox "$WORK/say-pad.wav" -t raw "$WORK/mic.raw" repeat 12
+export SDL_DISKAUDIOFILEIN=$WORK/mic.raw
+
+# Clicks at the centres of the player's buttons (window coordinates).
+PLAY=(78 580) NEXT=(106 580) PREV=(51 580) TEST=(243 580) CLOSE=(774 580)
+
+# run_test_run REPLY_EXPECTED: Test, Play, wait for the question, answer Yes, read
+# the outcome message; sets OUTCOME.
+run_test_run() {
+    click_at "${TEST[@]}"
+    click_at "${PLAY[@]}"
+    sleep 3
+    shot recording
+    if ! wait_message 120; then fail "the question never came"; return 1; fi
+    local question
+    question=$(message_text)
+    check "the learner is asked whether to send" test "$question" = "학습한 내용을 서버로 전송하시겠습니까?"
+    answer Return
+    if ! wait_message 30; then fail "no outcome message"; return 1; fi
+    OUTCOME=$(message_text)
+    shot outcome
+    answer Return
+}
+
+# --- The accepted run.
+start_server server
+settings "UploadHost=$(echo "${SERVER_URL#http://}" | sed 's|/$||')"
+start_player "${SERVER_URL}${LESSON}" "${ARGS[@]}"
+check "the window opens with page 0" wait_main 30
+sleep 1
+shot page0
+click_at "${NEXT[@]}"
+sleep 0.8
+shot page1
+check "Next shows another page" differs page0 page1
+click_at "${PREV[@]}"
+sleep 0.8
+shot page0-again
+check "Previous comes back to page 0" same_view page0 page0-again
+
+run_test_run
+check "the success message is shown" test "${OUTCOME:-}" = "전송이 완료 되었습니다."
+STORED=$WORK/uploads/$UPLOAD_NAME
+check "the server stored the recording" test -s "$STORED"
+check "the accepted recording stays with the learner" test -s "$VORUR_DATA_DIR/$UPLOAD_NAME"
+if [ -s "$STORED" ]; then
+    # The upload decodes, lasts as long as the run, and holds the voice.
+    sox "$STORED" -n stat 2> "$WORK/stat.txt" || true
+    length=$(awk -F: '/Length \(seconds\)/{gsub(/ /,"",$2); print int($2)}' "$WORK/stat.txt")
+    rms=$(awk -F: '/RMS +amplitude/{gsub(/ /,"",$2); print $2}' "$WORK/stat.txt")
+    echo "upload: ${length:-?} s, RMS ${rms:-?}"
+    check "the upload lasts the whole run" test "${length:-0}" -ge 20
+    check "the upload holds the voice" awk -v r="${rms:-0}" 'BEGIN{exit !(r > 0.02)}'
+fi
+click_at "${CLOSE[@]}"
+check "the close button ends the player" exits_within 15 "$PLAYER_PID"
+check "closing emptied the Temp folder of the lesson" test -z "$(find "$VORUR_DATA_DIR/Temp" -maxdepth 1 -type f ! -name '*.ogg' ! -name '*.mp3' ! -name '*.wav')"
+kill "$SERVER_PID"
+
+# --- The refused run: a reply without "OK".
+rm -f "$WORK/uploads/"*
+start_server refusing --reply "FAIL"
+settings "UploadHost=$(echo "${SERVER_URL#http://}" | sed 's|/$||')"
+start_player "${SERVER_URL}${LESSON}" "${ARGS[@]}"
+check "the window opens again" wait_main 30
+run_test_run
+check "the refusal is shown" test "${OUTCOME:-}" = "녹음파일을 전송했으나 실패 응답을 받았습니다."
+check "no recording is left after a refusal" test ! -e "$VORUR_DATA_DIR/$UPLOAD_NAME"
+click_at "${CLOSE[@]}"
+exits_within 15 "$PLAYER_PID"
+
+finish

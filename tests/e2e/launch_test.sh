@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Start-up of the real player as a launcher runs it: argument checks, the single
+# instance guard, the codec library, the download and its failures.
+#   BIN_DIR=build/bin DEMO_DIR=build/demo xvfb-run -a tests/e2e/launch_test.sh
+source "$(dirname "$0")/lib.sh"
+
+start_server server
+ARGS=(kim7 C1 A01 L03 D5 1)
+STALE=$VORUR_DATA_DIR/demo1.viz
+
+# Six or eight arguments: silent end before any download; nothing deleted.
+echo stale > "$STALE"
+start_player "${SERVER_URL}demo1.viz" kim7 C1 A01 L03 D5
+check "six arguments end silently" exits_within 10 "$PLAYER_PID"
+start_player "${SERVER_URL}demo1.viz" "${ARGS[@]}" extra
+check "eight arguments end silently" exits_within 10 "$PLAYER_PID"
+check "nothing was deleted" test -f "$STALE"
+check "no window was shown" test -z "$(find_windows)"
+
+# A url without "/": silent end.
+start_player "lesson.viz" "${ARGS[@]}"
+check "a url without a slash ends silently" exits_within 10 "$PLAYER_PID"
+
+# A last segment without a dot: the message, then the end.
+start_player "${SERVER_URL}dir/" "${ARGS[@]}"
+if wait_message 10; then
+    check "a package name without a dot is reported" test "$(message_text)" = "강좌파일의 경로가 잘못되었습니다."
+    answer Return
+else
+    fail "no message for a package name without a dot"
+fi
+check "the player ends after the message" exits_within 10 "$PLAYER_PID"
+
+# A 404: silent end, no package file left (a stale one is deleted first).
+start_player "${SERVER_URL}missing.viz" "${ARGS[@]}"
+check "a missing package ends silently" exits_within 15 "$PLAYER_PID"
+check "no package file is left behind" test ! -e "$VORUR_DATA_DIR/missing.viz"
+
+# The codec library missing beside a copy of the player: the message names it, and
+# nothing is downloaded.
+mkdir -p "$WORK/lonely"
+cp "$BIN_DIR/Vorur_Ozudiz" "$WORK/lonely/"
+echo stale > "$STALE"
+"$WORK/lonely/Vorur_Ozudiz" "${SERVER_URL}demo1.viz" "${ARGS[@]}" >> "$WORK/player.log" 2>&1 &
+PLAYER_PID=$!
+PIDS+=("$PLAYER_PID")
+if wait_message 10; then
+    check "a missing codec library is reported" test "$(message_text)" = "libDovOvoru.so 파일을 찾을 수 없습니다."
+    answer Return
+else
+    fail "no message for a missing codec library"
+fi
+check "the player ends after the codec message" exits_within 10 "$PLAYER_PID"
+check "without the codec the arguments are never read" test "$(cat "$STALE")" = stale
+rm -f "$STALE"
+
+# The single-instance guard across two processes: while a first player waits for a
+# slow server, a second one ends silently; once the first has gone, a new start runs.
+start_server slow --delay-ms 4000
+start_player "${SERVER_URL}demo1.viz" "${ARGS[@]}"
+FIRST=$PLAYER_PID
+sleep 1
+shot_dialog="$WORK/shots/download-dialog.png"
+import -window root "$shot_dialog"
+start_player "${SERVER_URL}demo1.viz" "${ARGS[@]}"
+check "a second player ends silently while the first runs" exits_within 5 "$PLAYER_PID"
+if wait_main 20; then
+    pass "the first player downloaded and opened its window"
+    kill "$FIRST"
+    exits_within 10 "$FIRST" || kill -9 "$FIRST"
+else
+    fail "the first player never showed its window"
+    kill -9 "$FIRST"
+fi
+check "the package was deleted after opening" test ! -e "$VORUR_DATA_DIR/demo1.viz"
+start_player "${SERVER_URL}demo1.viz" "${ARGS[@]}"
+check "after the first has ended a new start takes the guard" wait_main 20
+kill "$PLAYER_PID"
+
+finish
