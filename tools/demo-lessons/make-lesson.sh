@@ -6,7 +6,7 @@
 #
 # LESSON_FOLDER holds manifest.json and pages.txt. Each line of pages.txt describes one
 # page's files, fields separated by "|":
-#   stem | picture extension | sound extension | background | shape | caption | Korean caption | sentence
+#   stem | picture extension | sound extension | background | shape | caption | Korean caption | sentence | shape colour
 set -euo pipefail
 
 src=$1 work=$2 out=$3 viztool=$4
@@ -21,12 +21,13 @@ cp "$src/manifest.json" "$work/manifest.json"
 
 total=$(grep -c '^[^#]' "$src/pages.txt")
 n=0
-while IFS='|' read -r stem pext sext color shape caption korean sentence; do
+while IFS='|' read -r stem pext sext color shape caption korean sentence fill; do
     case "$stem" in ''|'#'*) continue ;; esac
     n=$((n + 1))
     trim() { local s=$1; s=${s#"${s%%[![:space:]]*}"}; printf '%s' "${s%"${s##*[![:space:]]}"}"; }
     stem=$(trim "$stem"); pext=$(trim "$pext"); sext=$(trim "$sext"); color=$(trim "$color")
     shape=$(trim "$shape"); caption=$(trim "$caption"); korean=$(trim "$korean"); sentence=$(trim "$sentence")
+    fill=$(trim "${fill:-}"); fill=${fill:-'rgba(255,255,255,0.85)'}
 
     case "$shape" in
         circle)   draw="circle 320,250 320,140" ;;
@@ -37,7 +38,7 @@ while IFS='|' read -r stem pext sext color shape caption korean sentence; do
         *)        draw="ellipse 320,250 160,90 0,360" ;;
     esac
     convert -size 640x480 "xc:$color" \
-        -fill 'rgba(255,255,255,0.85)' -stroke '#333333' -strokewidth 4 -draw "$draw" \
+        -fill "$fill" -stroke '#333333' -strokewidth 4 -draw "$draw" \
         -stroke none -fill '#1a1a1a' -font "$latin_font" -pointsize 64 -gravity north -annotate +0+20 "$caption" \
         -font "$korean_font" -pointsize 44 -gravity south -annotate +0+24 "$korean" \
         -font "$latin_font" -pointsize 22 -gravity northwest -annotate +14+12 "$n / $total" \
