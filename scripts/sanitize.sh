@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds and runs the tests under sanitizers.
+#   scripts/sanitize.sh asan   the whole suite with AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/)
+#   scripts/sanitize.sh tsan   the capture-thread and recorder tests with ThreadSanitizer (build-tsan/)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+jobs=$(nproc)
+
+case ${1:-} in
+  asan)
+    BUILD_DIR=build-asan scripts/build.sh -DVORUR_SANITIZE=address,undefined
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1:detect_stack_use_after_return=1
+    export LSAN_OPTIONS=suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    ctest --test-dir build-asan --output-on-failure -j "$jobs"
+    ;;
+  tsan)
+    TARGETS="record_wave_test mp3_recorder_test DovOvoru" BUILD_DIR=build-tsan scripts/build.sh -DVORUR_SANITIZE=thread
+    export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+    for t in record_wave_test mp3_recorder_test; do
+      echo "-- $t"
+      build-tsan/tests/$t
+    done
+    ;;
+  *)
+    echo "usage: scripts/sanitize.sh asan|tsan" >&2
+    exit 2
+    ;;
+esac
