@@ -27,6 +27,7 @@ public:
     // Radix-2 transform; does nothing unless count is a power of two of at least 2
     // and realIn, realOut and imagOut are given. imagIn may be null (all zero).
     // Forward: X[k] = sum x[n] e^(+2 pi i nk/N); inverse: negative exponent and 1/N.
+    // The outputs must not overlap the inputs or each other.
     void Transform(unsigned count, BOOL inverse, const double* realIn, const double* imagIn, double* realOut,
                    double* imagOut);
 
@@ -37,11 +38,17 @@ private:
     IMessageTarget* m_pTarget;
     int m_nCount;
     double m_dLevelSum;
-    double m_input[kSize];
-    double m_outReal[kSize];
-    double m_outImag[kSize];
-    double m_magnitudes[kBins];
-    // Twiddles of one block size, produced by the recurrence.
-    double m_twiddleReal[kSize / 2];
-    double m_twiddleImag[kSize / 2];
+    // Aligned so that the four-wide loads of the butterflies never straddle a cache line.
+    alignas(64) double m_input[kSize];
+    alignas(64) double m_outReal[kSize];
+    alignas(64) double m_outImag[kSize];
+    alignas(64) double m_magnitudes[kBins];
+    // The twiddles of block sizes 2 to kSize as the recurrence yields them, those of
+    // block size 2h from index h on (index 0 unused); for the forward transform
+    // unless m_bTwiddlesInverse.
+    alignas(64) double m_twiddleReal[kSize];
+    alignas(64) double m_twiddleImag[kSize];
+    bool m_bTwiddlesInverse;
+
+    void MakeTwiddles(bool inverse);
 };

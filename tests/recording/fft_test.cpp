@@ -2,13 +2,43 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <bit>
 #include <cmath>
 #include <complex>
+#include <cstdlib>
+#include <limits>
 #include <mutex>
+#include <new>
 #include <random>
 #include <vector>
 
 #include "fft.h"
+
+// Counts every allocation of the test program, to see that analysing a buffer makes none.
+static std::atomic<long> g_allocations{0};
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+    ++g_allocations;
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, std::align_val_t align) {
+    ++g_allocations;
+    const std::size_t a = static_cast<std::size_t>(align);
+    if (void* p = std::aligned_alloc(a, (size + a - 1) / a * a))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -243,4 +273,112 @@ TEST(FftLevel, AGoneOrMissingTargetStillStartsEachPairAfresh) {
     fft.Analyse(loud.data(), 4096);
     ASSERT_EQ(target.posted.size(), 2u);
     EXPECT_GT(target.posted[1].second, 0u);
+}
+
+namespace {
+
+// Equal bit for bit, signs of zeros included; any NaN matches any NaN, as the
+// payload a NaN carries depends on operand order the compiler is free to pick.
+::testing::AssertionResult SameBits(const double* a, const double* b, unsigned n) {
+    for (unsigned k = 0; k < n; ++k) {
+        if (std::isnan(a[k]) && std::isnan(b[k]))
+            continue;
+        if (std::bit_cast<uint64_t>(a[k]) != std::bit_cast<uint64_t>(b[k]))
+            return ::testing::AssertionFailure() << "index " << k << ": " << a[k] << " vs " << b[k];
+    }
+    return ::testing::AssertionSuccess();
+}
+
+}  // namespace
+
+TEST(FftTransform, EveryPowerOfTwoInBothDirectionsEqualsTheRecurrenceRunPerBlock) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> dist(-1e4, 1e4);
+    const double inf = std::numeric_limits<double>::infinity();
+    const double specials[] = {0.0, -0.0, inf, -inf, std::numeric_limits<double>::quiet_NaN(), 4.9e-324, -1e308};
+    // One object throughout, so the directions alternate on the same twiddles.
+    CFft fft;
+    for (int withSpecials = 0; withSpecials < 2; ++withSpecials) {
+        for (unsigned n = 2; n <= 4096; n *= 2) {
+            for (int inverse = 0; inverse < 2; ++inverse) {
+                for (bool withImag : {false, true}) {
+                    SCOPED_TRACE(::testing::Message() << "n " << n << " inverse " << inverse << " imag " << withImag
+                                                      << " specials " << withSpecials);
+                    std::vector<double> re(n), im(n), outR(n, 7.0), outI(n, 7.0), refR(n), refI(n);
+                    for (unsigned i = 0; i < n; ++i) {
+                        re[i] = dist(rng);
+                        im[i] = dist(rng);
+                    }
+                    if (withSpecials) {
+                        // Few enough that most outputs stay finite, placed apart.
+                        for (unsigned s = 0; s < std::size(specials) && s < n; ++s) {
+                            re[(s * 977) % n] = specials[s];
+                            im[(s * 613 + 1) % n] = specials[(s + 3) % std::size(specials)];
+                        }
+                    }
+                    const double* imIn = withImag ? im.data() : nullptr;
+                    fft.Transform(n, inverse, re.data(), imIn, outR.data(), outI.data());
+                    ReferenceTransform(n, inverse, re.data(), imIn, refR.data(), refI.data());
+                    ASSERT_TRUE(SameBits(outR.data(), refR.data(), n));
+                    ASSERT_TRUE(SameBits(outI.data(), refI.data(), n));
+                }
+            }
+        }
+    }
+}
+
+TEST(FftLevel, MagnitudesAndLevelsEqualTheLiteralComputationAndAllocateNothing) {
+    std::mt19937 rng(3);
+    std::uniform_int_distribution<int> dist(-32768, 32767);
+    std::vector<std::vector<int16_t>> buffers;
+    buffers.push_back(std::vector<int16_t>(2048, -32768));
+    buffers.push_back(Buffer([](size_t i) { return int16_t(i % 2 ? 32767 : -32768); }));
+    buffers.push_back(Buffer([](size_t i) { return int16_t(i % 7 == 0 ? 1 : 0); }));
+    buffers.push_back(std::vector<int16_t>(2048, 0));
+    for (int b = 0; b < 6; ++b) {
+        std::vector<int16_t> v(2048);
+        for (auto& s : v)
+            s = int16_t(dist(rng));
+        buffers.push_back(v);
+    }
+
+    // What the analyser must arrive at, computed the plain way.
+    std::vector<std::vector<double>> magnitudes;
+    std::vector<double> means;
+    for (const auto& buffer : buffers) {
+        std::vector<double> in(buffer.begin(), buffer.begin() + 1024), re(1024), im(1024), m(512);
+        ReferenceTransform(1024, false, in.data(), nullptr, re.data(), im.data());
+        double sum = 0;
+        int positive = 0;
+        for (int k = 0; k < 512; ++k) {
+            m[k] = std::sqrt(re[k] * re[k] + im[k] * im[k]) * 0.00390625;
+            if (m[k] > 0) {
+                sum += m[k];
+                ++positive;
+            }
+        }
+        magnitudes.push_back(m);
+        means.push_back(positive ? sum / positive : std::nan(""));
+    }
+
+    RecordingTarget target;
+    target.posted.reserve(buffers.size());
+    CFft fft;
+    fft.SetTarget(&target);
+    std::vector<std::vector<double>> analysed(buffers.size(), std::vector<double>(512));
+    const long allocationsBefore = g_allocations.load();
+    for (size_t b = 0; b < buffers.size(); ++b) {
+        fft.Analyse(buffers[b].data(), 4096);
+        std::copy(fft.Magnitudes(), fft.Magnitudes() + 512, analysed[b].begin());
+    }
+    EXPECT_EQ(g_allocations.load(), allocationsBefore);
+    for (size_t b = 0; b < buffers.size(); ++b)
+        EXPECT_TRUE(SameBits(analysed[b].data(), magnitudes[b].data(), 512)) << "buffer " << b;
+
+    ASSERT_EQ(target.posted.size(), buffers.size() / 2);
+    for (size_t p = 0; p < target.posted.size(); ++p) {
+        const double level = (means[2 * p] + means[2 * p + 1]) * 0.5;
+        EXPECT_EQ(target.posted[p].second, std::isnan(level) ? WPARAM(0) : WPARAM(level)) << "pair " << p;
+    }
+    EXPECT_EQ(target.posted[1].second, 0u) << "the pair with the silent buffer";
 }
