@@ -76,6 +76,11 @@ if(TARGET vorur_res)
   endforeach()
 endif()
 
+# The copyright file a Debian package carries, once the project has a licence file.
+if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
+  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vorur-ozudiz RENAME copyright)
+endif()
+
 # Debian package.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vorur-ozudiz)
@@ -90,9 +95,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VORUR_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION education)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The summary line comes from CPACK_PACKAGE_DESCRIPTION_SUMMARY.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "lesson player for spoken-language practice
-A launcher starts the player with a lesson package on the lesson server and
+    "A launcher starts the player with a lesson package on the lesson server and
 the learner's identifiers. It shows the lesson page by page with pictures,
 model sounds, and question and answer texts, steps through the pages by hand
 or automatically, and in test mode records the learner's voice to MP3 and
