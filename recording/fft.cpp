@@ -6,6 +6,14 @@ namespace {
 constexpr double kTwoPi = 6.283185307179586;
 constexpr double kMagnitudeScale = 0.00390625;  // 1/256
 
+// An AVX2 copy where the processor has it. The resolver runs before a thread
+// sanitizer's runtime is up, so sanitized builds keep the one generic copy.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#define VORUR_CLONES
+#else
+#define VORUR_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 // Four doubles handled as one value; the compiler maps it onto whatever vector
 // registers the build targets (two SSE registers or one AVX register). Loads and
 // stores go through an unaligned alias of it.
@@ -96,7 +104,7 @@ void CFft::MakeTwiddles(bool inverse) {
 // bit-reversed copy, then two block sizes per pass, four butterflies side by
 // side), so the results are the same to the bit.
 // Built for wider vectors too where the processor has them; the arithmetic is the same.
-__attribute__((target_clones("avx2", "default"))) void CFft::Transform(unsigned count, BOOL inverse,
+VORUR_CLONES void CFft::Transform(unsigned count, BOOL inverse,
                                                                         const double* realIn, const double* imagIn,
                                                                         double* realOut, double* imagOut) {
     if (!realIn || !realOut || !imagOut)
@@ -255,7 +263,7 @@ __attribute__((target_clones("avx2", "default"))) void CFft::Transform(unsigned 
     }
 }
 
-__attribute__((target_clones("avx2", "default"))) void CFft::Analyse(const int16_t* samples, DWORD /*bytes*/) {
+VORUR_CLONES void CFft::Analyse(const int16_t* samples, DWORD /*bytes*/) {
     if (!samples)
         return;
     for (unsigned i = 0; i < kSize; ++i)
