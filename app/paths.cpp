@@ -22,6 +22,15 @@ bool IsWritableFolder(const std::string& folder) {
     return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
+// A copy of the player in a folder of the user's own keeps its files beside it. An
+// installed one (a system folder, even one root can write) keeps them per user.
+bool IsPortableFolder(const std::string& folder) {
+    struct stat st;
+    if (!IsWritableFolder(folder) || stat(folder.c_str(), &st) != 0 || st.st_uid != geteuid())
+        return false;
+    return folder != "/usr" && folder.rfind("/usr/", 0) != 0;
+}
+
 std::string UserDataFolder() {
     std::string base;
     const char* xdg = std::getenv("XDG_DATA_HOME");
@@ -72,7 +81,7 @@ bool GetModuleFolder(std::string& folder) {
             while (g_moduleFolder.size() > 1 && g_moduleFolder.back() == '/')
                 g_moduleFolder.pop_back();
             CreateDirectories(g_moduleFolder);
-        } else if (GetExecutableFolder(exeFolder) && IsWritableFolder(exeFolder)) {
+        } else if (GetExecutableFolder(exeFolder) && IsPortableFolder(exeFolder)) {
             g_moduleFolder = exeFolder;
         } else {
             g_moduleFolder = UserDataFolder();

@@ -8,7 +8,8 @@
 #include "wintypes.h"
 
 // The folder that holds the Temp folder, the downloaded package and the recording:
-// the executable's folder when the user can write to it, else the per-user data
+// the executable's folder when it is the user's own and writable (not under /usr),
+// else the per-user data
 // folder ($XDG_DATA_HOME/Dazuzor/Vorur_Ozudiz2, created on demand). VORUR_DATA_DIR,
 // when set, names it outright. Decided on the first call and kept for the process.
 // False, with an empty folder, when no folder can be found.

@@ -16,6 +16,7 @@
 #include "qt_services.h"
 #include "resources.h"
 #include "single_exec.h"
+#include "termination.h"
 
 CVorur_OzudizApp* CVorur_OzudizApp::s_current = nullptr;
 
@@ -23,7 +24,6 @@ namespace {
 constexpr const char* kMutexName = "Vorur_Ozudiz2_Mutex";
 
 int g_signalPipe[2] = {-1, -1};
-bool g_terminating = false;
 
 void OnTerminationSignal(int) {
     char c = 1;
@@ -40,7 +40,7 @@ void InstallTerminationHandler(QObject* owner) {
         char buf[16];
         while (read(g_signalPipe[0], buf, sizeof buf) > 0) {
         }
-        g_terminating = true;
+        RequestTermination();
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->isVisible())
                 w->close();
@@ -69,6 +69,8 @@ CVorur_OzudizApp::CVorur_OzudizApp(int argc, char** argv) {
     m_qtArgv.push_back(nullptr);
     m_qtArgc = 1;
     m_qapp = std::make_unique<QApplication>(m_qtArgc, m_qtArgv.data());
+    // Lets desktops match the window with its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("vorur-ozudiz"));
     m_messageBox = std::make_unique<CQtMessageBox>();
     InstallTerminationHandler(m_qapp.get());
 }
@@ -91,7 +93,7 @@ BOOL CVorur_OzudizApp::InitInstance() {
         return 0;
     }
 
-    if (!ReadLaunchArgs() || g_terminating)
+    if (!ReadLaunchArgs() || TerminationRequested())
         return 0;
 
     {

@@ -20,6 +20,7 @@
 #include "qt_services.h"
 #include "resources.h"
 #include "rud_slider.h"
+#include "termination.h"
 #include "tick_clock.h"
 
 namespace {
@@ -101,7 +102,8 @@ CMainDlg::~CMainDlg() {
 
 int CMainDlg::DoModal() {
     int result = IDCANCEL;
-    if (OnInitDialog()) {
+    // An end requested while set-up showed a message must not open the window.
+    if (OnInitDialog() && !TerminationRequested()) {
         show();
         result = exec();
     }

@@ -499,14 +499,23 @@ TEST_F(MainWindowTest, LevelMessagesFillTheBarFromItsLeftEnd) {
     EXPECT_NE(shot.At(5, 563), kLevelFill);
 
     // Below 20 is silence; above 170 paints past the bar's end to the window's edge.
-    QCoreApplication::sendEvent(m_dlg.get(), new CWindowMessageEvent(WM_RECORD_LEVEL, 7, 0));
+    {
+        CWindowMessageEvent level(WM_RECORD_LEVEL, 7, 0);
+        QCoreApplication::sendEvent(m_dlg.get(), &level);
+    }
     EXPECT_EQ(fillEnd(Grab()), 5);
-    QCoreApplication::sendEvent(m_dlg.get(), new CWindowMessageEvent(WM_RECORD_LEVEL, 200, 0));
+    {
+        CWindowMessageEvent level(WM_RECORD_LEVEL, 200, 0);
+        QCoreApplication::sendEvent(m_dlg.get(), &level);
+    }
     EXPECT_EQ(m_dlg->m_nLevel, 120);
     EXPECT_EQ(fillEnd(Grab()), 800);
 
     // The bar keeps its place at the bottom of a larger window.
-    QCoreApplication::sendEvent(m_dlg.get(), new CWindowMessageEvent(WM_RECORD_LEVEL, 95, 0));
+    {
+        CWindowMessageEvent level(WM_RECORD_LEVEL, 95, 0);
+        QCoreApplication::sendEvent(m_dlg.get(), &level);
+    }
     m_dlg->resize(1000, 700);
     shot = Grab();
     EXPECT_EQ(shot.At(5, 660), kLevelFill);

@@ -30,17 +30,18 @@ while IFS='|' read -r stem pext sext color shape caption korean sentence fill; d
     fill=$(trim "${fill:-}"); fill=${fill:-'rgba(255,255,255,0.85)'}
 
     case "$shape" in
-        circle)   draw="circle 320,250 320,140" ;;
-        square)   draw="rectangle 210,140 430,360" ;;
-        triangle) draw="polygon 320,130 450,360 190,360" ;;
-        diamond)  draw="polygon 320,120 450,250 320,380 190,250" ;;
-        star)     draw="polygon 320,120 350,215 450,215 370,275 400,370 320,310 240,370 270,275 190,215 290,215" ;;
-        *)        draw="ellipse 320,250 160,90 0,360" ;;
+        circle)   draw="circle 320,265 320,170" ;;
+        square)   draw="rectangle 225,175 415,355" ;;
+        triangle) draw="polygon 320,170 430,360 210,360" ;;
+        diamond)  draw="polygon 320,165 425,265 320,365 215,265" ;;
+        star)     draw="polygon 320,161 344,237 424,237 360,285 384,361 320,313 256,361 280,285 216,237 296,237" ;;
+        *)        draw="ellipse 320,265 140,80 0,360" ;;
     esac
+    # Captions at the top: the lesson's own texts are drawn over the bottom.
     convert -size 640x480 "xc:$color" \
         -fill "$fill" -stroke '#333333' -strokewidth 4 -draw "$draw" \
-        -stroke none -fill '#1a1a1a' -font "$latin_font" -pointsize 64 -gravity north -annotate +0+20 "$caption" \
-        -font "$korean_font" -pointsize 44 -gravity south -annotate +0+24 "$korean" \
+        -stroke none -fill '#1a1a1a' -font "$latin_font" -pointsize 60 -gravity north -annotate +0+14 "$caption" \
+        -font "$korean_font" -pointsize 40 -gravity north -annotate +0+92 "$korean" \
         -font "$latin_font" -pointsize 22 -gravity northwest -annotate +14+12 "$n / $total" \
         -quality 85 "$work/$stem.$pext"
 
