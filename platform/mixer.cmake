@@ -1,6 +1,7 @@
 # Mixer device layer: PulseAudio server, or the simulated mixer (VORUR_MIXER=sim).
 add_library(vorur_mixer STATIC
   ${CMAKE_CURRENT_LIST_DIR}/mixer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/mixer_card.cpp
   ${CMAKE_CURRENT_LIST_DIR}/mixer_sim.cpp
   ${CMAKE_CURRENT_LIST_DIR}/mixer_pulse.cpp
 )

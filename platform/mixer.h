@@ -5,6 +5,7 @@
 //
 // Backends, chosen by VORUR_MIXER: "sim" (mixer_sim.h) or, by default, the
 // PulseAudio server (mixer_pulse.md tells how its objects map onto these).
+// Both describe their cards to the shared plumbing in mixer_card.h.
 #pragma once
 
 #include <string>

@@ -6,17 +6,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "mixer.h"
+#include "mixer_card.h"
 
 namespace {
 
-constexpr DWORD kDestinationLineId = 0x10000;
-constexpr DWORD kSelectorControlId = 0x10001;
 constexpr auto kCallTimeout = std::chrono::seconds(5);
 
 struct PulsePort {
@@ -45,17 +42,23 @@ struct PulseSink {
     uint32_t card = PA_INVALID_INDEX;
 };
 
-struct PulseLine {
-    DWORD type = 0;
-    std::string name;
+// Where a line's sound comes from.
+struct PulseTarget {
     std::string source;  // the PulseAudio source behind the line
     std::string port;    // empty: the source as a whole
-    DWORD channels = 2;
 };
 
 struct OpenMixer {
-    std::string source;
-    std::vector<PulseLine> lines;
+    MixerCard card{.destinationName = "Recording source", .selectorName = "Recording source",
+                   .lineNamedControls = false, .uniformVolume = true, .lines = {}};
+    std::vector<PulseTarget> targets;  // one per line
+
+    void AddLine(DWORD type, const std::string& name, const std::string& source, const std::string& port,
+                 DWORD channels) {
+        card.lines.push_back({.type = type, .name = name, .channels = channels, .minimum = PA_VOLUME_MUTED,
+                              .maximum = PA_VOLUME_NORM});
+        targets.push_back({source, port});
+    }
 };
 
 std::string Text(const char* s) { return s ? s : ""; }
@@ -83,7 +86,7 @@ DWORD PortLineType(const PulsePort& port) {
     }
 }
 
-class CPulseMixer : public IMixerSystem {
+class CPulseMixer : public CMixerCardSystem {
 public:
     ~CPulseMixer() override { Disconnect(); }
 
@@ -130,17 +133,16 @@ public:
             return MMSYSERR_NODRIVER;
 
         OpenMixer open;
-        open.source = source->name;
         for (const PulsePort& port : source->ports) {
             DWORD type = PortLineType(port);
             if (type)
-                open.lines.push_back(PulseLine{type, port.description.empty() ? port.name : port.description,
-                                               source->name, port.name, source->channels});
+                open.AddLine(type, port.description.empty() ? port.name : port.description, source->name, port.name,
+                             source->channels);
         }
-        if (open.lines.empty())
-            open.lines.push_back(PulseLine{MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE,
-                                           source->description.empty() ? source->name : source->description,
-                                           source->name, "", source->channels});
+        if (open.card.lines.empty())
+            open.AddLine(MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE,
+                         source->description.empty() ? source->name : source->description, source->name, "",
+                         source->channels);
         // What the card plays: the monitor of the card's own output, else of the
         // system's default output.
         const PulseSink* output = nullptr;
@@ -156,152 +158,82 @@ public:
             auto monitor = std::find_if(sources.begin(), sources.end(),
                                         [&](const PulseSource& s) { return s.name == output->monitorSource; });
             if (monitor != sources.end())
-                open.lines.push_back(PulseLine{MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT,
-                                               monitor->description.empty() ? monitor->name : monitor->description,
-                                               monitor->name, "", monitor->channels});
+                open.AddLine(MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT,
+                             monitor->description.empty() ? monitor->name : monitor->description, monitor->name, "",
+                             monitor->channels);
         }
-        HMIXER handle = m_nextHandle++;
-        m_open[handle] = std::move(open);
-        *mixer = handle;
+        *mixer = m_open.Add(std::move(open));
         return MMSYSERR_NOERROR;
     }
 
     MMRESULT MixerClose(HMIXER mixer) override {
         std::lock_guard<std::mutex> guard(m_lock);
-        return m_open.erase(mixer) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+        return m_open.Remove(mixer) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
     }
 
-    MMRESULT GetLineInfoByComponentType(HMIXER mixer, DWORD componentType, MIXERLINE& line) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        OpenMixer* open = Find(mixer);
-        if (!open)
-            return MMSYSERR_INVALHANDLE;
-        if (componentType == MIXERLINE_COMPONENTTYPE_DST_WAVEIN) {
-            line = Destination(*open);
-            return MMSYSERR_NOERROR;
-        }
-        for (size_t i = 0; i < open->lines.size(); ++i) {
-            if (open->lines[i].type == componentType) {
-                line = Source(*open, i);
-                return MMSYSERR_NOERROR;
-            }
-        }
-        return MIXERR_INVALLINE;
-    }
-
-    MMRESULT GetLineInfoBySource(HMIXER mixer, DWORD destination, DWORD source, MIXERLINE& line) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        OpenMixer* open = Find(mixer);
-        if (!open)
-            return MMSYSERR_INVALHANDLE;
-        if (destination != 0 || source >= open->lines.size())
-            return MIXERR_INVALLINE;
-        line = Source(*open, source);
-        return MMSYSERR_NOERROR;
-    }
-
-    MMRESULT GetLineControls(HMIXER mixer, DWORD lineId, std::vector<MIXERCONTROL>& controls) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        OpenMixer* open = Find(mixer);
-        if (!open)
-            return MMSYSERR_INVALHANDLE;
-        if (lineId != kDestinationLineId && lineId >= open->lines.size())
-            return MIXERR_INVALLINE;
-        controls = Controls(*open, lineId);
-        return MMSYSERR_NOERROR;
-    }
-
-    MMRESULT GetLineControlByType(HMIXER mixer, DWORD lineId, DWORD controlType, MIXERCONTROL& control) override {
-        std::vector<MIXERCONTROL> controls;
-        MMRESULT r = GetLineControls(mixer, lineId, controls);
-        if (r != MMSYSERR_NOERROR)
-            return r;
-        for (const MIXERCONTROL& c : controls) {
-            if (c.dwControlType == controlType) {
-                control = c;
-                return MMSYSERR_NOERROR;
-            }
-        }
-        return MIXERR_INVALCONTROL;
-    }
-
-    MMRESULT GetControlListText(HMIXER mixer, DWORD controlId, DWORD, DWORD items,
-                                std::vector<std::string>& texts) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        OpenMixer* open = Find(mixer);
-        if (!open)
-            return MMSYSERR_INVALHANDLE;
-        if (controlId != kSelectorControlId)
-            return MIXERR_INVALCONTROL;
-        if (items != open->lines.size())
-            return MMSYSERR_INVALPARAM;
-        texts.clear();
-        for (const PulseLine& line : open->lines)
-            texts.push_back(line.name);
-        return MMSYSERR_NOERROR;
-    }
-
-    MMRESULT GetControlValues(HMIXER mixer, DWORD controlId, DWORD channels, DWORD items,
-                              std::vector<DWORD>& values) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        OpenMixer* open = Find(mixer);
-        if (!open)
-            return MMSYSERR_INVALHANDLE;
-        if (channels == 0)
-            return MMSYSERR_INVALPARAM;
-        values.clear();
-        if (controlId == kSelectorControlId) {
-            if (items != open->lines.size())
+    // Every control here takes its value from the first word: a write without one
+    // is refused before the control is looked at.
+    MMRESULT SetControlValues(HMIXER mixer, DWORD controlId, DWORD channels, DWORD items,
+                              const std::vector<DWORD>& values) override {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            if (values.empty() && channels != 0 && Card(mixer))
                 return MMSYSERR_INVALPARAM;
-            std::string defaultSink, defaultSource;
-            std::vector<PulseSource> sources;
-            if (!ServerDefaults(defaultSink, defaultSource) || !ListSources(sources))
-                return MMSYSERR_ERROR;
-            for (DWORD ch = 0; ch < channels; ++ch)
-                for (const PulseLine& line : open->lines)
-                    values.push_back(IsSelected(line, defaultSource, sources) ? 1 : 0);
-            return MMSYSERR_NOERROR;
         }
-        const PulseLine* line = LineOfControl(*open, controlId);
-        if (!line)
-            return MIXERR_INVALCONTROL;
-        PulseSource source;
-        if (!SourceByName(line->source, source))
+        return CMixerCardSystem::SetControlValues(mixer, controlId, channels, items, values);
+    }
+
+protected:
+    const MixerCard* Card(HMIXER mixer) override {
+        OpenMixer* open = m_open.Find(mixer);
+        return open ? &open->card : nullptr;
+    }
+
+    MMRESULT ReadSelector(HMIXER mixer, DWORD channels, std::vector<DWORD>& values) override {
+        const OpenMixer& open = *m_open.Find(mixer);
+        std::string defaultSink, defaultSource;
+        std::vector<PulseSource> sources;
+        if (!ServerDefaults(defaultSink, defaultSource) || !ListSources(sources))
             return MMSYSERR_ERROR;
-        DWORD value = controlId % 16 == 1 ? std::min<DWORD>(source.volume, PA_VOLUME_NORM) : (source.mute ? 1 : 0);
+        for (DWORD ch = 0; ch < channels; ++ch)
+            for (const PulseTarget& target : open.targets)
+                values.push_back(IsSelected(target, defaultSource, sources) ? 1 : 0);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT WriteSelector(HMIXER mixer, DWORD, const std::vector<DWORD>& values) override {
+        const OpenMixer& open = *m_open.Find(mixer);
+        if (values.size() < open.targets.size())
+            return MMSYSERR_INVALPARAM;
+        return Select(open, values) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+    }
+
+    MMRESULT ReadLevel(HMIXER mixer, MixerLevel level, DWORD channels, std::vector<DWORD>& values) override {
+        PulseSource source;
+        if (!SourceByName(m_open.Find(mixer)->targets[level.line].source, source))
+            return MMSYSERR_ERROR;
+        DWORD value = level.volume ? std::min<DWORD>(source.volume, PA_VOLUME_NORM) : (source.mute ? 1 : 0);
         values.assign(channels, value);
         return MMSYSERR_NOERROR;
     }
 
-    MMRESULT SetControlValues(HMIXER mixer, DWORD controlId, DWORD channels, DWORD items,
-                              const std::vector<DWORD>& values) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        OpenMixer* open = Find(mixer);
-        if (!open)
-            return MMSYSERR_INVALHANDLE;
-        if (channels == 0 || values.empty())
-            return MMSYSERR_INVALPARAM;
-        if (controlId == kSelectorControlId) {
-            if (items != open->lines.size() || values.size() < items)
-                return MMSYSERR_INVALPARAM;
-            return Select(*open, values) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
-        }
-        const PulseLine* line = LineOfControl(*open, controlId);
-        if (!line)
-            return MIXERR_INVALCONTROL;
+    MMRESULT WriteLevel(HMIXER mixer, MixerLevel level, DWORD, const std::vector<DWORD>& values) override {
+        const OpenMixer& open = *m_open.Find(mixer);
+        const std::string& source = open.targets[level.line].source;
         if (!Connect())
             return MMSYSERR_NODRIVER;
         m_success = false;
         bool ok;
-        if (controlId % 16 == 1) {
+        if (level.volume) {
             if (values[0] > PA_VOLUME_NORM)
                 return MIXERR_INVALVALUE;
             pa_cvolume volume;
-            pa_cvolume_set(&volume, static_cast<unsigned>(std::max<DWORD>(line->channels, 1)), values[0]);
-            ok = Run(pa_context_set_source_volume_by_name(m_context, line->source.c_str(), &volume, &CPulseMixer::OnSuccess,
+            pa_cvolume_set(&volume, static_cast<unsigned>(std::max<DWORD>(open.card.lines[level.line].channels, 1)),
+                           values[0]);
+            ok = Run(pa_context_set_source_volume_by_name(m_context, source.c_str(), &volume, &CPulseMixer::OnSuccess,
                                                           this));
         } else {
-            ok = Run(pa_context_set_source_mute_by_name(m_context, line->source.c_str(), values[0] ? 1 : 0,
+            ok = Run(pa_context_set_source_mute_by_name(m_context, source.c_str(), values[0] ? 1 : 0,
                                                         &CPulseMixer::OnSuccess, this));
         }
         return ok && m_success ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
@@ -455,84 +387,17 @@ private:
         return true;
     }
 
-    // --- the mixer's shape -------------------------------------------------
+    // --- the selection -----------------------------------------------------
 
-    OpenMixer* Find(HMIXER mixer) {
-        auto it = m_open.find(mixer);
-        return it == m_open.end() ? nullptr : &it->second;
-    }
-
-    static MIXERLINE Destination(const OpenMixer& open) {
-        MIXERLINE line;
-        line.dwLineID = kDestinationLineId;
-        line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_WAVEIN;
-        line.cChannels = 2;
-        line.cConnections = static_cast<DWORD>(open.lines.size());
-        line.cControls = 1;
-        line.szShortName = "Recording";
-        line.szName = "Recording source";
-        return line;
-    }
-
-    static MIXERLINE Source(const OpenMixer& open, size_t index) {
-        const PulseLine& p = open.lines[index];
-        MIXERLINE line;
-        line.dwSource = static_cast<DWORD>(index);
-        line.dwLineID = static_cast<DWORD>(index);
-        line.dwComponentType = p.type;
-        line.cChannels = p.channels;
-        line.cControls = 2;
-        line.szShortName = p.name.substr(0, 15);
-        line.szName = p.name;
-        return line;
-    }
-
-    static std::vector<MIXERCONTROL> Controls(const OpenMixer& open, DWORD lineId) {
-        std::vector<MIXERCONTROL> controls;
-        MIXERCONTROL c;
-        if (lineId == kDestinationLineId) {
-            c.dwControlID = kSelectorControlId;
-            c.dwControlType = MIXERCONTROL_CONTROLTYPE_MUX;
-            c.fdwControl = MIXERCONTROL_CONTROLF_UNIFORM | MIXERCONTROL_CONTROLF_MULTIPLE;
-            c.cMultipleItems = static_cast<DWORD>(open.lines.size());
-            c.szName = "Recording source";
-            c.dwMaximum = 1;
-            controls.push_back(c);
-            return controls;
-        }
-        c.dwControlID = (lineId + 1) * 16 + 1;
-        c.dwControlType = MIXERCONTROL_CONTROLTYPE_VOLUME;
-        c.fdwControl = MIXERCONTROL_CONTROLF_UNIFORM;
-        c.szName = "Volume";
-        c.dwMinimum = PA_VOLUME_MUTED;
-        c.dwMaximum = PA_VOLUME_NORM;
-        controls.push_back(c);
-        c.dwControlID = (lineId + 1) * 16 + 2;
-        c.dwControlType = MIXERCONTROL_CONTROLTYPE_MUTE;
-        c.szName = "Mute";
-        c.dwMinimum = 0;
-        c.dwMaximum = 1;
-        controls.push_back(c);
-        return controls;
-    }
-
-    static const PulseLine* LineOfControl(const OpenMixer& open, DWORD controlId) {
-        DWORD index = controlId / 16;
-        DWORD kind = controlId % 16;
-        if (index == 0 || index > open.lines.size() || (kind != 1 && kind != 2))
-            return nullptr;
-        return &open.lines[index - 1];
-    }
-
-    static bool IsSelected(const PulseLine& line, const std::string& defaultSource,
+    static bool IsSelected(const PulseTarget& target, const std::string& defaultSource,
                            const std::vector<PulseSource>& sources) {
-        if (line.source != defaultSource)
+        if (target.source != defaultSource)
             return false;
-        if (line.port.empty())
+        if (target.port.empty())
             return true;
         for (const PulseSource& s : sources)
-            if (s.name == line.source)
-                return s.activePort == line.port;
+            if (s.name == target.source)
+                return s.activePort == target.port;
         return false;
     }
 
@@ -542,13 +407,13 @@ private:
         std::vector<PulseSource> sources;
         if (!ServerDefaults(defaultSink, defaultSource) || !ListSources(sources))
             return false;
-        const PulseLine* chosen = nullptr;
-        for (size_t i = 0; i < open.lines.size(); ++i) {
+        const PulseTarget* chosen = nullptr;
+        for (size_t i = 0; i < open.targets.size(); ++i) {
             if (!values[i])
                 continue;
             // With several set, a newly chosen line wins over the one already in use.
             if (!chosen || IsSelected(*chosen, defaultSource, sources))
-                chosen = &open.lines[i];
+                chosen = &open.targets[i];
         }
         if (!chosen)
             return true;
@@ -564,13 +429,11 @@ private:
                m_success;
     }
 
-    std::mutex m_lock;
     pa_mainloop* m_loop = nullptr;
     pa_context* m_context = nullptr;
     bool m_success = false;
     std::vector<PulseSource> m_devices;
-    std::map<HMIXER, OpenMixer> m_open;
-    HMIXER m_nextHandle = 1;
+    MixerHandles<OpenMixer> m_open;
 };
 
 }  // namespace

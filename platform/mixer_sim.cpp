@@ -3,28 +3,19 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <map>
 #include <mutex>
 #include <sstream>
 
+#include "mixer_card.h"
+
 namespace {
 
-constexpr DWORD kDestinationLineId = 0x10000;
-constexpr DWORD kSelectorControlId = 0x10001;
-
-enum class SelectorKind { None, Mux, Single, Multiple };
-
-struct SimLine {
-    std::string name;
-    DWORD type = MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE;
-    DWORD channels = 1;
-    bool hasVolume = true;
-    DWORD minimum = 0;
-    DWORD maximum = 65535;
-    std::vector<DWORD> volume;
-    bool hasMute = true;
+// A line's values, kept beside its description in the card.
+struct SimLineValues {
+    std::vector<DWORD> volume;  // per channel
     DWORD mute = 0;
     DWORD initialSelected = 0;
     std::vector<DWORD> selected;  // per selector channel
@@ -34,10 +25,8 @@ struct SimCard {
     std::string name = "Sim Audio";
     DWORD formats = WAVE_FORMAT_4S16;
     bool canOpen = true;
-    SelectorKind selector = SelectorKind::Mux;
-    bool uniform = true;
-    DWORD channels = 2;
-    std::vector<SimLine> lines;
+    MixerCard mixer;                    // the lines' description
+    std::vector<SimLineValues> values;  // one per line
 };
 
 std::string Trim(const std::string& s) {
@@ -62,22 +51,18 @@ DWORD LineType(const std::string& s) {
     return Number(s);
 }
 
-SimLine MakeLine(const std::string& name, DWORD type, DWORD channels, DWORD volume, DWORD mute, DWORD selected) {
-    SimLine line;
-    line.name = name;
-    line.type = type;
-    line.channels = channels;
-    line.volume.assign(channels, volume);
-    line.mute = mute;
-    line.initialSelected = selected;
-    return line;
+void AddLine(SimCard& card, const std::string& name, DWORD type, DWORD channels, DWORD volume, DWORD mute,
+             DWORD selected) {
+    card.mixer.lines.push_back({.type = type, .name = name, .channels = channels});
+    card.values.push_back(
+        {.volume = std::vector<DWORD>(channels, volume), .mute = mute, .initialSelected = selected, .selected = {}});
 }
 
 std::vector<SimCard> BuiltInCards() {
     SimCard card;
-    card.lines.push_back(MakeLine("Microphone", MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, 1, 49152, 1, 1));
-    card.lines.push_back(MakeLine("Line In", MIXERLINE_COMPONENTTYPE_SRC_ANALOG, 2, 32768, 0, 0));
-    card.lines.push_back(MakeLine("Stereo Mix", MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, 2, 32768, 0, 0));
+    AddLine(card, "Microphone", MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, 1, 49152, 1, 1);
+    AddLine(card, "Line In", MIXERLINE_COMPONENTTYPE_SRC_ANALOG, 2, 32768, 0, 0);
+    AddLine(card, "Stereo Mix", MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, 2, 32768, 0, 0);
     return {card};
 }
 
@@ -97,8 +82,7 @@ std::vector<SimCard> ParseDescription(std::istream& in) {
         if (text == "[line]") {
             if (cards.empty())
                 cards.emplace_back();
-            cards.back().lines.emplace_back();
-            cards.back().lines.back().volume.assign(1, 32768);
+            AddLine(cards.back(), "", MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, 1, 32768, 0, 0);
             section = Line;
             continue;
         }
@@ -116,23 +100,24 @@ std::vector<SimCard> ParseDescription(std::istream& in) {
             else if (key == "open")
                 card.canOpen = Number(value) != 0;
             else if (key == "selector")
-                card.selector = value == "mux"      ? SelectorKind::Mux
-                                : value == "single"   ? SelectorKind::Single
-                                : value == "multiple" ? SelectorKind::Multiple
-                                                      : SelectorKind::None;
+                card.mixer.selector = value == "mux"      ? MixerSelector::Mux
+                                      : value == "single"   ? MixerSelector::Single
+                                      : value == "multiple" ? MixerSelector::Multiple
+                                                            : MixerSelector::None;
             else if (key == "uniform")
-                card.uniform = Number(value) != 0;
+                card.mixer.uniform = Number(value) != 0;
             else if (key == "channels")
-                card.channels = std::max<DWORD>(1, Number(value));
+                card.mixer.channels = std::max<DWORD>(1, Number(value));
         } else {
-            SimLine& line = card.lines.back();
+            MixerCardLine& line = card.mixer.lines.back();
+            SimLineValues& state = card.values.back();
             if (key == "name") {
                 line.name = value;
             } else if (key == "type") {
                 line.type = LineType(value);
             } else if (key == "channels") {
                 line.channels = std::max<DWORD>(1, Number(value));
-                line.volume.resize(line.channels, line.volume.empty() ? 0 : line.volume[0]);
+                state.volume.resize(line.channels, state.volume.empty() ? 0 : state.volume[0]);
             } else if (key == "volume") {
                 if (value == "none") {
                     line.hasVolume = false;
@@ -140,20 +125,20 @@ std::vector<SimCard> ParseDescription(std::istream& in) {
                     std::istringstream fields(value);
                     DWORD v = 0;
                     fields >> line.minimum >> line.maximum >> v;
-                    line.volume.assign(line.channels, v);
+                    state.volume.assign(line.channels, v);
                 }
             } else if (key == "mute") {
                 line.hasMute = value != "none";
-                line.mute = line.hasMute ? Number(value) : 0;
+                state.mute = line.hasMute ? Number(value) : 0;
             } else if (key == "selected") {
-                line.initialSelected = Number(value) != 0;
+                state.initialSelected = Number(value) != 0;
             }
         }
     }
     return cards;
 }
 
-class CSimMixer : public IMixerSystem {
+class CSimMixer : public CMixerCardSystem {
 public:
     std::vector<std::string> Log() {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -167,7 +152,7 @@ public:
         std::lock_guard<std::mutex> guard(m_lock);
         m_loaded = false;
         m_cards.clear();
-        m_open.clear();
+        m_open.Clear();
     }
     bool LineState(const std::string& device, const std::string& lineName, SimLineState& state) {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -175,12 +160,13 @@ public:
         for (const SimCard& card : m_cards) {
             if (card.name != device)
                 continue;
-            for (const SimLine& line : card.lines) {
+            for (size_t i = 0; i < card.mixer.lines.size(); ++i) {
+                const MixerCardLine& line = card.mixer.lines[i];
                 if (line.name != lineName)
                     continue;
-                state.volume = line.hasVolume ? line.volume : std::vector<DWORD>();
-                state.mute = line.hasMute ? std::vector<DWORD>{line.mute} : std::vector<DWORD>();
-                state.selected = line.selected;
+                state.volume = line.hasVolume ? card.values[i].volume : std::vector<DWORD>();
+                state.mute = line.hasMute ? std::vector<DWORD>{card.values[i].mute} : std::vector<DWORD>();
+                state.selected = card.values[i].selected;
                 return true;
             }
         }
@@ -215,173 +201,86 @@ public:
             return MMSYSERR_BADDEVICEID;
         if (!m_cards[waveInDeviceId].canOpen)
             return MMSYSERR_NODRIVER;
-        HMIXER handle = m_nextHandle++;
-        m_open[handle] = waveInDeviceId;
-        *mixer = handle;
+        *mixer = m_open.Add(waveInDeviceId);
         Append("open|" + m_cards[waveInDeviceId].name);
         return MMSYSERR_NOERROR;
     }
 
     MMRESULT MixerClose(HMIXER mixer) override {
         std::lock_guard<std::mutex> guard(m_lock);
-        SimCard* card = Card(mixer);
+        SimCard* card = Open(mixer);
         if (!card)
             return MMSYSERR_INVALHANDLE;
         Append("close|" + card->name);
-        m_open.erase(mixer);
+        m_open.Remove(mixer);
         return MMSYSERR_NOERROR;
     }
 
-    MMRESULT GetLineInfoByComponentType(HMIXER mixer, DWORD componentType, MIXERLINE& line) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        SimCard* card = Card(mixer);
-        if (!card)
-            return MMSYSERR_INVALHANDLE;
-        if (componentType == MIXERLINE_COMPONENTTYPE_DST_WAVEIN) {
-            line = Destination(*card);
-            return MMSYSERR_NOERROR;
-        }
-        for (size_t i = 0; i < card->lines.size(); ++i) {
-            if (card->lines[i].type == componentType) {
-                line = Source(*card, i);
-                return MMSYSERR_NOERROR;
-            }
-        }
-        return MIXERR_INVALLINE;
+protected:
+    const MixerCard* Card(HMIXER mixer) override {
+        SimCard* card = Open(mixer);
+        return card ? &card->mixer : nullptr;
     }
 
-    MMRESULT GetLineInfoBySource(HMIXER mixer, DWORD destination, DWORD source, MIXERLINE& line) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        SimCard* card = Card(mixer);
-        if (!card)
-            return MMSYSERR_INVALHANDLE;
-        if (destination != 0 || source >= card->lines.size())
-            return MIXERR_INVALLINE;
-        line = Source(*card, source);
-        return MMSYSERR_NOERROR;
-    }
-
-    MMRESULT GetLineControls(HMIXER mixer, DWORD lineId, std::vector<MIXERCONTROL>& controls) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        SimCard* card = Card(mixer);
-        if (!card)
-            return MMSYSERR_INVALHANDLE;
-        if (!ValidLine(*card, lineId))
-            return MIXERR_INVALLINE;
-        controls = Controls(*card, lineId);
-        return MMSYSERR_NOERROR;
-    }
-
-    MMRESULT GetLineControlByType(HMIXER mixer, DWORD lineId, DWORD controlType, MIXERCONTROL& control) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        SimCard* card = Card(mixer);
-        if (!card)
-            return MMSYSERR_INVALHANDLE;
-        if (!ValidLine(*card, lineId))
-            return MIXERR_INVALLINE;
-        for (const MIXERCONTROL& c : Controls(*card, lineId)) {
-            if (c.dwControlType == controlType) {
-                control = c;
-                return MMSYSERR_NOERROR;
-            }
-        }
-        return MIXERR_INVALCONTROL;
-    }
-
-    MMRESULT GetControlListText(HMIXER mixer, DWORD controlId, DWORD channels, DWORD items,
-                                std::vector<std::string>& texts) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        SimCard* card = Card(mixer);
-        if (!card)
-            return MMSYSERR_INVALHANDLE;
-        if (controlId != kSelectorControlId || card->selector == SelectorKind::None)
-            return MIXERR_INVALCONTROL;
-        if (items != card->lines.size())
+    MMRESULT ReadSelector(HMIXER mixer, DWORD channels, std::vector<DWORD>& values) override {
+        const SimCard& card = *Open(mixer);
+        if (channels > SelectorChannels(card.mixer))
             return MMSYSERR_INVALPARAM;
-        texts.clear();
-        for (const SimLine& line : card->lines)
-            texts.push_back(line.name);
+        for (DWORD ch = 0; ch < channels; ++ch)
+            for (const SimLineValues& line : card.values)
+                values.push_back(line.selected[ch]);
         return MMSYSERR_NOERROR;
     }
 
-    MMRESULT GetControlValues(HMIXER mixer, DWORD controlId, DWORD channels, DWORD items,
-                              std::vector<DWORD>& values) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        SimCard* card = Card(mixer);
-        if (!card)
-            return MMSYSERR_INVALHANDLE;
-        if (channels == 0)
+    MMRESULT WriteSelector(HMIXER mixer, DWORD channels, const std::vector<DWORD>& values) override {
+        SimCard& card = *Open(mixer);
+        DWORD n = static_cast<DWORD>(card.mixer.lines.size());
+        if (channels > SelectorChannels(card.mixer) || values.size() < channels * n)
             return MMSYSERR_INVALPARAM;
-        values.clear();
-        if (controlId == kSelectorControlId) {
-            if (card->selector == SelectorKind::None)
-                return MIXERR_INVALCONTROL;
-            if (items != card->lines.size() || channels > SelectorChannels(*card))
-                return MMSYSERR_INVALPARAM;
+        std::string entry = "select|" + card.name + "|";
+        for (DWORD item = 0; item < n; ++item) {
+            std::vector<DWORD>& selected = card.values[item].selected;
             for (DWORD ch = 0; ch < channels; ++ch)
-                for (const SimLine& line : card->lines)
-                    values.push_back(line.selected[ch]);
-            return MMSYSERR_NOERROR;
+                selected[ch] = values[ch * n + item] ? 1 : 0;
+            entry += (item ? "," : "") + card.mixer.lines[item].name + "=" + Joined(selected, channels);
         }
-        SimLine* line = nullptr;
-        int kind = ControlKind(*card, controlId, line);
-        if (kind == 1) {
-            if (channels > line->channels)
-                return MMSYSERR_INVALPARAM;
-            values.assign(line->volume.begin(), line->volume.begin() + channels);
-            return MMSYSERR_NOERROR;
-        }
-        if (kind == 2) {
-            values.assign(channels, line->mute);
-            return MMSYSERR_NOERROR;
-        }
-        return MIXERR_INVALCONTROL;
+        Append(entry);
+        return MMSYSERR_NOERROR;
     }
 
-    MMRESULT SetControlValues(HMIXER mixer, DWORD controlId, DWORD channels, DWORD items,
-                              const std::vector<DWORD>& values) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        SimCard* card = Card(mixer);
-        if (!card)
-            return MMSYSERR_INVALHANDLE;
-        if (channels == 0)
-            return MMSYSERR_INVALPARAM;
-        if (controlId == kSelectorControlId) {
-            if (card->selector == SelectorKind::None)
-                return MIXERR_INVALCONTROL;
-            DWORD n = static_cast<DWORD>(card->lines.size());
-            if (items != n || channels > SelectorChannels(*card) || values.size() < channels * n)
-                return MMSYSERR_INVALPARAM;
-            std::string entry = "select|" + card->name + "|";
-            for (DWORD item = 0; item < n; ++item) {
-                SimLine& line = card->lines[item];
-                for (DWORD ch = 0; ch < channels; ++ch)
-                    line.selected[ch] = values[ch * n + item] ? 1 : 0;
-                entry += (item ? "," : "") + line.name + "=" + Joined(line.selected, channels);
-            }
-            Append(entry);
+    MMRESULT ReadLevel(HMIXER mixer, MixerLevel level, DWORD channels, std::vector<DWORD>& values) override {
+        const SimCard& card = *Open(mixer);
+        const SimLineValues& line = card.values[level.line];
+        if (!level.volume) {
+            values.assign(channels, line.mute);
             return MMSYSERR_NOERROR;
         }
-        SimLine* line = nullptr;
-        int kind = ControlKind(*card, controlId, line);
-        if (kind == 0)
-            return MIXERR_INVALCONTROL;
+        if (channels > card.mixer.lines[level.line].channels)
+            return MMSYSERR_INVALPARAM;
+        values.assign(line.volume.begin(), line.volume.begin() + channels);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT WriteLevel(HMIXER mixer, MixerLevel level, DWORD channels, const std::vector<DWORD>& values) override {
+        SimCard& card = *Open(mixer);
+        const MixerCardLine& line = card.mixer.lines[level.line];
+        SimLineValues& state = card.values[level.line];
         if (values.size() < channels)
             return MMSYSERR_INVALPARAM;
-        if (kind == 1) {
-            if (channels > line->channels)
-                return MMSYSERR_INVALPARAM;
-            for (DWORD v : std::vector<DWORD>(values.begin(), values.begin() + channels))
-                if (v < line->minimum || v > line->maximum)
-                    return MIXERR_INVALVALUE;
-            // One value serves every channel; otherwise channel by channel.
-            for (DWORD ch = 0; ch < line->channels; ++ch)
-                line->volume[ch] = channels == 1 ? values[0] : ch < channels ? values[ch] : line->volume[ch];
-            Append("volume|" + card->name + "|" + line->name + "|" + Joined(values, channels));
+        if (!level.volume) {
+            state.mute = values[0] ? 1 : 0;
+            Append("mute|" + card.name + "|" + line.name + "|" + Joined(values, channels));
             return MMSYSERR_NOERROR;
         }
-        line->mute = values[0] ? 1 : 0;
-        Append("mute|" + card->name + "|" + line->name + "|" + Joined(values, channels));
+        if (channels > line.channels)
+            return MMSYSERR_INVALPARAM;
+        for (DWORD ch = 0; ch < channels; ++ch)
+            if (values[ch] < line.minimum || values[ch] > line.maximum)
+                return MIXERR_INVALVALUE;
+        // One value serves every channel; otherwise channel by channel.
+        for (DWORD ch = 0; ch < line.channels; ++ch)
+            state.volume[ch] = channels == 1 ? values[0] : ch < channels ? values[ch] : state.volume[ch];
+        Append("volume|" + card.name + "|" + line.name + "|" + Joined(values, channels));
         return MMSYSERR_NOERROR;
     }
 
@@ -393,7 +292,7 @@ private:
         return text;
     }
 
-    static DWORD SelectorChannels(const SimCard& card) { return card.uniform ? 1 : card.channels; }
+    static DWORD SelectorChannels(const MixerCard& card) { return card.uniform ? 1 : card.channels; }
 
     void Load() {
         if (m_loaded)
@@ -407,8 +306,8 @@ private:
             m_cards = BuiltInCards();
         }
         for (SimCard& card : m_cards)
-            for (SimLine& line : card.lines)
-                line.selected.assign(SelectorChannels(card), line.initialSelected);
+            for (SimLineValues& line : card.values)
+                line.selected.assign(SelectorChannels(card.mixer), line.initialSelected);
     }
 
     void Append(const std::string& entry) {
@@ -425,102 +324,14 @@ private:
         }
     }
 
-    SimCard* Card(HMIXER mixer) {
-        auto it = m_open.find(mixer);
-        return it == m_open.end() || it->second >= m_cards.size() ? nullptr : &m_cards[it->second];
+    SimCard* Open(HMIXER mixer) {
+        size_t* index = m_open.Find(mixer);
+        return !index || *index >= m_cards.size() ? nullptr : &m_cards[*index];
     }
 
-    static bool ValidLine(const SimCard& card, DWORD lineId) {
-        return lineId == kDestinationLineId || lineId < card.lines.size();
-    }
-
-    static MIXERLINE Destination(const SimCard& card) {
-        MIXERLINE line;
-        line.dwDestination = 0;
-        line.dwLineID = kDestinationLineId;
-        line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_WAVEIN;
-        line.cChannels = card.channels;
-        line.cConnections = static_cast<DWORD>(card.lines.size());
-        line.cControls = card.selector == SelectorKind::None ? 0 : 1;
-        line.szShortName = "Recording";
-        line.szName = "Recording Control";
-        return line;
-    }
-
-    static MIXERLINE Source(const SimCard& card, size_t index) {
-        const SimLine& sim = card.lines[index];
-        MIXERLINE line;
-        line.dwDestination = 0;
-        line.dwSource = static_cast<DWORD>(index);
-        line.dwLineID = static_cast<DWORD>(index);
-        line.dwComponentType = sim.type;
-        line.cChannels = sim.channels;
-        line.cControls = (sim.hasVolume ? 1 : 0) + (sim.hasMute ? 1 : 0);
-        line.szShortName = sim.name.substr(0, 15);
-        line.szName = sim.name;
-        return line;
-    }
-
-    static std::vector<MIXERCONTROL> Controls(const SimCard& card, DWORD lineId) {
-        std::vector<MIXERCONTROL> controls;
-        if (lineId == kDestinationLineId) {
-            if (card.selector == SelectorKind::None)
-                return controls;
-            MIXERCONTROL c;
-            c.dwControlID = kSelectorControlId;
-            c.dwControlType = card.selector == SelectorKind::Mux      ? MIXERCONTROL_CONTROLTYPE_MUX
-                              : card.selector == SelectorKind::Single ? MIXERCONTROL_CONTROLTYPE_SINGLESELECT
-                                                                      : MIXERCONTROL_CONTROLTYPE_MULTIPLESELECT;
-            c.fdwControl = MIXERCONTROL_CONTROLF_MULTIPLE | (card.uniform ? MIXERCONTROL_CONTROLF_UNIFORM : 0);
-            c.cMultipleItems = static_cast<DWORD>(card.lines.size());
-            c.szName = "Recording Source";
-            c.dwMinimum = 0;
-            c.dwMaximum = 1;
-            controls.push_back(c);
-            return controls;
-        }
-        const SimLine& line = card.lines[lineId];
-        if (line.hasVolume) {
-            MIXERCONTROL c;
-            c.dwControlID = (lineId + 1) * 16 + 1;
-            c.dwControlType = MIXERCONTROL_CONTROLTYPE_VOLUME;
-            c.szName = line.name + " Volume";
-            c.dwMinimum = line.minimum;
-            c.dwMaximum = line.maximum;
-            controls.push_back(c);
-        }
-        if (line.hasMute) {
-            MIXERCONTROL c;
-            c.dwControlID = (lineId + 1) * 16 + 2;
-            c.dwControlType = MIXERCONTROL_CONTROLTYPE_MUTE;
-            c.fdwControl = MIXERCONTROL_CONTROLF_UNIFORM;
-            c.szName = line.name + " Mute";
-            c.dwMinimum = 0;
-            c.dwMaximum = 1;
-            controls.push_back(c);
-        }
-        return controls;
-    }
-
-    // 1 volume, 2 mute, 0 no such control.
-    static int ControlKind(SimCard& card, DWORD controlId, SimLine*& line) {
-        DWORD index = controlId / 16;
-        DWORD kind = controlId % 16;
-        if (index == 0 || index > card.lines.size())
-            return 0;
-        line = &card.lines[index - 1];
-        if (kind == 1 && line->hasVolume)
-            return 1;
-        if (kind == 2 && line->hasMute)
-            return 2;
-        return 0;
-    }
-
-    std::mutex m_lock;
     bool m_loaded = false;
     std::vector<SimCard> m_cards;
-    std::map<HMIXER, size_t> m_open;
-    HMIXER m_nextHandle = 1;
+    MixerHandles<size_t> m_open;  // the card each open mixer shows
     std::vector<std::string> m_log;
 };
 
