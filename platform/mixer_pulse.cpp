@@ -243,8 +243,13 @@ private:
     // --- connection --------------------------------------------------------
 
     bool Connect() {
-        if (m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY)
-            return true;
+        if (m_context) {
+            // A server that went away (a restart of the sound server) only shows in
+            // the context's state once its pending events have been handled.
+            pa_mainloop_iterate(m_loop, 0, nullptr);
+            if (pa_context_get_state(m_context) == PA_CONTEXT_READY)
+                return true;
+        }
         Disconnect();
         m_loop = pa_mainloop_new();
         if (!m_loop)
