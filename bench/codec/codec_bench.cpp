@@ -54,19 +54,8 @@ double EncodeWithLibrary(BEINITSTREAM_FN init, BEENCODECHUNK_FN encode, BECLOSES
 }
 
 double EncodeWithLame(const std::vector<int16_t>& pcm, std::vector<uint8_t>& out, size_t& bytes) {
-    lame_t lame = lame_init();
-    lame_set_in_samplerate(lame, 44100);
-    lame_set_num_channels(lame, 2);
-    lame_set_mode(lame, JOINT_STEREO);
-    lame_set_out_samplerate(lame, 22050);
-    lame_set_VBR(lame, vbr_off);
-    lame_set_brate(lame, 32);
-    lame_set_extension(lame, 1);
-    lame_set_copyright(lame, 1);
-    lame_set_original(lame, 1);
-    lame_set_bWriteVbrTag(lame, 0);
-    lame_set_disable_reservoir(lame, 1);
-    if (lame_init_params(lame) < 0)
+    lame_t lame = benchsound::NewAnchorLame();
+    if (!lame)
         std::exit(1);
     bytes = 0;
     auto t0 = Clock::now();

@@ -83,19 +83,9 @@ double RecorderPass(const std::vector<int16_t>& pcm, const std::string& path) {
 }
 
 double LamePass(const std::vector<int16_t>& pcm, std::vector<uint8_t>& out) {
-    lame_t lame = lame_init();
-    lame_set_in_samplerate(lame, 44100);
-    lame_set_num_channels(lame, 2);
-    lame_set_mode(lame, JOINT_STEREO);
-    lame_set_out_samplerate(lame, 22050);
-    lame_set_VBR(lame, vbr_off);
-    lame_set_brate(lame, 32);
-    lame_set_extension(lame, 1);
-    lame_set_copyright(lame, 1);
-    lame_set_original(lame, 1);
-    lame_set_bWriteVbrTag(lame, 0);
-    lame_set_disable_reservoir(lame, 1);
-    lame_init_params(lame);
+    lame_t lame = benchsound::NewAnchorLame();
+    if (!lame)
+        std::exit(1);
     auto t0 = Clock::now();
     for (size_t pos = 0; pos + 2048 <= pcm.size(); pos += 2048)
         lame_encode_buffer_interleaved(lame, const_cast<short*>(pcm.data() + pos), 1024, out.data(),
