@@ -76,6 +76,8 @@ void CMainDlg::EndTest(BOOL abort) {
     m_bTestRunning = 0;
     m_nLevel = 0;
     DrawLevel(nullptr);
+    // The countdown of the last pause must not stay on screen behind the question.
+    Repaint();
 
     const std::string& path = m_args.recordingPath;
     if (abort) {
