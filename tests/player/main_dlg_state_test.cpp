@@ -1,7 +1,9 @@
 // The player's state table walked on a real dialog: commands, ticks, enable rules.
 #include <QImage>
+#include <map>
 
 #include "main_dlg_fixture.h"
+#include "unzipper.h"
 
 namespace {
 
@@ -283,6 +285,46 @@ TEST_F(MainDlgTest, PackageWithoutConfigOpensNothingSilently) {
     EXPECT_TRUE(m_box.shown.empty());
     EXPECT_FALSE(m_dlg->m_bLessonLoaded);
     EXPECT_FALSE(testsupport::Exists(TempFolder() + "/readme.txt"));
+}
+
+// A package made where file names ignore letter case: config.cfg and the page files
+// are found whatever case the archive gives them.
+TEST_F(MainDlgTest, LessonFilesAreFoundIgnoringLetterCase) {
+    // The entries of a sound package, each renamed as the case says.
+    auto repack = [this](const std::string& package, const std::map<std::string, std::string>& names) {
+        CUnzipper unz(package.c_str());
+        std::vector<std::pair<std::string, std::string>> entries;
+        for (bool more = unz.FirstEntry(); more; more = unz.NextEntry()) {
+            ZipEntryInfo info;
+            std::string bytes;
+            EXPECT_TRUE(unz.ReadEntryInfo(info) && unz.ExtractEntryToMemory(bytes));
+            auto renamed = names.find(info.name);
+            entries.emplace_back(renamed == names.end() ? info.name : renamed->second, bytes);
+        }
+        std::string path = m_tmp.file("foreign.viz");
+        EXPECT_TRUE(WriteZip(path, entries));
+        return path;
+    };
+    struct Case {
+        std::map<std::string, std::string> names;
+        bool loaded;
+        const char* soundOpened;
+    } cases[] = {
+        {{{"config.cfg", "CONFIG.CFG"}, {"p0.png", "P0.PNG"}, {"s0.wav", "S0.Wav"}}, true, "open S0.Wav"},
+        {{{"config.cfg", "Config.Cfg"}}, true, "open s0.wav"},
+        {{{"config.cfg", "config.cfg.bak"}}, false, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.names.begin()->second);
+        Start(repack(MakePackage("a.viz", Pages(2)), c.names));
+        EXPECT_EQ(m_dlg->m_bLessonLoaded, c.loaded);
+        if (!c.loaded)
+            continue;
+        EXPECT_EQ(m_dlg->m_nCurPage, 0);
+        EXPECT_TRUE(m_dlg->m_picture.IsLoaded());
+        ASSERT_FALSE(m_sound.Log().empty());
+        EXPECT_EQ(m_sound.Log().back(), c.soundOpened);
+    }
 }
 
 TEST_F(MainDlgTest, FileOpenReplacesTheLessonAndKeepsTheModes) {
