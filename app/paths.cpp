@@ -242,28 +242,22 @@ void RemoveDownloadFolder(const std::string& folder) {
     rmdir(folder.c_str());
 }
 
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
+std::string FoldNameCase(const std::string& name) {
+    std::string folded = name;
+    for (size_t i = 0; i < folded.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(folded[i]);
         // A byte from 0x81 leads a CP949 double-byte character whose second byte may
-        // be a letter: both bytes must match as they are.
-        if (x >= 0x81) {
-            if (x != y || (i + 1 < a.size() && a[i + 1] != b[i + 1]))
-                return false;
+        // look like a letter: both stay as they are.
+        if (c >= 0x81)
             ++i;
-            continue;
-        }
-        if (x >= 'a' && x <= 'z')
-            x -= 'a' - 'A';
-        if (y >= 'a' && y <= 'z')
-            y -= 'a' - 'A';
-        if (x != y)
-            return false;
+        else if (c >= 'a' && c <= 'z')
+            folded[i] = static_cast<char>(c - ('a' - 'A'));
     }
-    return true;
+    return folded;
+}
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && FoldNameCase(a) == FoldNameCase(b);
 }
 
 std::string FindFileIgnoringCase(const std::string& folder, const std::string& name) {

@@ -51,8 +51,10 @@ bool MakeDownloadFolder(std::string& folder);
 // Removes a folder made by MakeDownloadFolder with whatever the run left in it.
 void RemoveDownloadFolder(const std::string& folder);
 
-// Equal but for the case of the letters A-Z; CP949 double-byte characters compare
-// exactly (their second byte may look like a letter).
+// The name with the letters a-z in upper case; CP949 double-byte characters stay as
+// they are (their second byte may look like a letter).
+std::string FoldNameCase(const std::string& name);
+// Equal but for the case of the letters A-Z, as FoldNameCase sees it.
 bool EqualsIgnoringCase(const std::string& a, const std::string& b);
 
 // The path of name inside folder, letter case aside: the exact name when something of

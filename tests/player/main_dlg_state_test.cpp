@@ -1,4 +1,6 @@
 // The player's state table walked on a real dialog: commands, ticks, enable rules.
+#include <sys/stat.h>
+
 #include <QImage>
 #include <map>
 
@@ -324,6 +326,32 @@ TEST_F(MainDlgTest, LessonFilesAreFoundIgnoringLetterCase) {
         EXPECT_TRUE(m_dlg->m_picture.IsLoaded());
         ASSERT_FALSE(m_sound.Log().empty());
         EXPECT_EQ(m_sound.Log().back(), c.soundOpened);
+    }
+}
+
+// Folder entries named like a lesson's files leave nothing in the Temp folder that
+// could stand in a later lesson's way.
+TEST_F(MainDlgTest, FolderEntriesNamedLikeLessonFilesBreakNoLaterLesson) {
+    CUnzipper unz(MakePackage("a.viz", Pages(1)).c_str());
+    std::vector<std::pair<std::string, std::string>> entries = {{"config.cfg/", ""}, {"s0.wav/", ""}};
+    for (bool more = unz.FirstEntry(); more; more = unz.NextEntry()) {
+        ZipEntryInfo info;
+        std::string bytes;
+        ASSERT_TRUE(unz.ReadEntryInfo(info) && unz.ExtractEntryToMemory(bytes));
+        entries.emplace_back(info.name, bytes);
+    }
+    ASSERT_TRUE(WriteZip(m_tmp.file("folders.viz"), entries));
+    Start(m_tmp.file("folders.viz"));
+    EXPECT_TRUE(m_dlg->m_bLessonLoaded);
+    EXPECT_EQ(m_dlg->m_nCurPage, 0);
+    m_chooser.next = MakePackage("b.viz", Pages(2));
+    m_dlg->OnFileOpen();
+    EXPECT_TRUE(m_dlg->m_bLessonLoaded);
+    EXPECT_EQ(m_dlg->GetPageCount(), 2);
+    struct stat st;
+    for (const char* name : {"config.cfg", "s0.wav"}) {
+        ASSERT_EQ(lstat((TempFolder() + "/" + name).c_str(), &st), 0) << name;
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
     }
 }
 

@@ -6,6 +6,7 @@
 //   viztool check PACKAGE
 //
 // Exit status: 0 done, 1 the input does not load or has problems, 2 wrong usage.
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <fstream>
 #include <new>
 #include <string>
@@ -283,14 +285,42 @@ int Check(const std::vector<std::string>& args) {
     if (!InitMediaCheck(&why))
         return Fail("check", "the sound decoders cannot be set up: " + why);
 
-    std::vector<std::string> problems;
+    // The package's files, listed once: a lesson of a million pages must not make a
+    // million folder scans or decodes. As the player finds them: the exact name, else
+    // the first in byte order of those equal to it ignoring letter case.
+    std::map<std::string, std::string> byFoldedName;
+    if (DIR* folder = opendir(scratch.path().c_str())) {
+        while (struct dirent* entry = readdir(folder)) {
+            std::string name = entry->d_name;
+            std::string& first = byFoldedName[FoldNameCase(name)];
+            if (first.empty() || name < first)
+                first = name;
+        }
+        closedir(folder);
+    }
+    auto find = [&](const std::string& name) -> std::string {
+        struct stat st;
+        if (lstat(JoinPath(scratch.path(), name).c_str(), &st) == 0)
+            return name;
+        auto it = byFoldedName.find(FoldNameCase(name));
+        return it == byFoldedName.end() ? std::string() : it->second;
+    };
+    // "picture/01.jpg" -> why it does not decode as one ("" when it does).
+    std::map<std::string, std::string> verdicts;
+
+    // Each problem is printed as it is found, never gathered.
+    long problems = 0;
+    auto report = [&problems](const std::string& text) {
+        std::printf("%s\n", OneLine(text).c_str());
+        ++problems;
+    };
     if (cfg.GetPackCount() == 0)
-        problems.push_back("the lesson has no pages");
+        report("the lesson has no pages");
     for (int i = 0; i < cfg.GetPackCount(); ++i) {
         std::string page = "page " + std::to_string(i + 1) + ": ";
         const CCfgPack* pack = cfg.GetPack(i);
         if (!pack) {
-            problems.push_back(page + "empty slot, the player cannot show it");
+            report(page + "empty slot, the player cannot show it");
             continue;
         }
         struct Item {
@@ -300,28 +330,34 @@ int Check(const std::vector<std::string>& args) {
         } items[] = {{"picture", &pack->pictureFile, &PictureDecodes}, {"sound", &pack->soundFile, &SoundDecodes}};
         for (const Item& item : items) {
             if (item.name->empty()) {
-                problems.push_back(page + "no " + item.kind + " named");
+                report(page + "no " + item.kind + " named");
                 continue;
             }
-            std::string path = FindFileIgnoringCase(scratch.path(), *item.name);
+            std::string file = item.name->find('/') == std::string::npos ? find(*item.name) : std::string();
+            std::string path = JoinPath(scratch.path(), file);
             struct stat st;
-            if (item.name->find('/') != std::string::npos || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-                problems.push_back(page + item.kind + " " + Shown(*item.name) + " is missing from the package");
+            if (file.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+                report(page + item.kind + " " + Shown(*item.name) + " is missing from the package");
                 continue;
             }
-            std::string reason;
-            if (!item.decodes(path, &reason))
-                problems.push_back(page + item.kind + " " + Shown(*item.name) + " does not decode: " + reason);
+            std::string key = std::string(item.kind) + "/" + file;
+            auto known = verdicts.find(key);
+            if (known == verdicts.end()) {
+                std::string reason;
+                if (!item.decodes(path, &reason) && reason.empty())
+                    reason = "unknown reason";
+                known = verdicts.emplace(key, reason).first;
+            }
+            if (!known->second.empty())
+                report(page + item.kind + " " + Shown(*item.name) + " does not decode: " + known->second);
         }
     }
     ShutdownMediaCheck();
 
-    for (const std::string& p : problems)
-        std::printf("%s\n", OneLine(p).c_str());
-    if (problems.empty())
+    if (problems == 0)
         std::printf("%d pages, every picture and sound present and decodable\n", cfg.GetPackCount());
     std::fflush(stdout);
-    return problems.empty() ? 0 : 1;
+    return problems == 0 ? 0 : 1;
 }
 
 }  // namespace
