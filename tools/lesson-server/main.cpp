@@ -338,10 +338,12 @@ void TakeUpload(const Config& config, const httplib::Request& req, httplib::Resp
         const size_t length = std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10);
         const size_t enough = std::max<size_t>(length / 2, 1);
         size_t got = 0;
-        reader([&](const char*, size_t n) {
-            got += n;
-            return got < enough;
-        });
+        // The two-callback form: a multipart body cannot be read with one.
+        reader([](const httplib::MultipartFormData&) { return true; },
+               [&](const char*, size_t n) {
+                   got += n;
+                   return got < enough;
+               });
         DropConnection(req);
         return;
     }
