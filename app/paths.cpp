@@ -36,12 +36,16 @@ bool IsMarkedFolder(const std::string& folder) {
     return lstat(JoinPath(folder, kOwnFolderMark).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Nothing of that name yet, or a folder the player made and marked.
-bool AbsentOrOwn(const std::string& path) {
+// Nothing of that name yet, or a folder the player made and marked (with its own
+// mark, or with otherMark when one is named).
+bool AbsentOrOwn(const std::string& path, const char* otherMark = nullptr) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0)
         return errno == ENOENT;
-    return IsMarkedFolder(path);
+    if (IsMarkedFolder(path))
+        return true;
+    return otherMark && S_ISDIR(st.st_mode) && lstat(JoinPath(path, otherMark).c_str(), &st) == 0 &&
+           S_ISREG(st.st_mode);
 }
 
 // Makes the folder (0700) when it is missing and marks it as the player's. The data
@@ -87,15 +91,17 @@ std::string UserDataFolder() {
 
 // A copy of the player in a folder of the user's own keeps its files beside it. An
 // installed one (a system folder, even one root can write) keeps them per user, and
-// so does a copy beside a Temp or Downloads folder that is not the player's: emptying
-// it would delete the user's files.
+// so does a copy beside a Temp, Downloads or Outbox folder that is not the player's:
+// emptying the first two would delete the user's files, and the outbox sends what it
+// holds to the server. The outbox's own lock file tells it as the player's.
 bool IsPortableFolder(const std::string& folder) {
     struct stat st;
     if (!IsWritableFolder(folder) || stat(folder.c_str(), &st) != 0 || st.st_uid != geteuid())
         return false;
     if (folder == "/usr" || folder.rfind("/usr/", 0) == 0)
         return false;
-    return AbsentOrOwn(JoinPath(folder, kTempName)) && AbsentOrOwn(JoinPath(folder, kDownloadsName));
+    return AbsentOrOwn(JoinPath(folder, kTempName)) && AbsentOrOwn(JoinPath(folder, kDownloadsName)) &&
+           AbsentOrOwn(JoinPath(folder, "Outbox"), ".lock");
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {

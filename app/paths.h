@@ -9,8 +9,8 @@
 
 // The folder that holds the Temp folder, the Downloads folder and the recording
 // ("the data folder"): the executable's folder when it is the user's own and
-// writable (not under /usr) and holds no Temp or Downloads folder that the player did
-// not make (a copy dropped among the user's files must not take theirs), else the
+// writable (not under /usr) and holds no Temp, Downloads or Outbox folder that the
+// player did not make (a copy dropped among the user's files must not take theirs), else the
 // per-user data folder ($XDG_DATA_HOME/Dazuzor/Vorur_Ozudiz2, created 0700 on
 // demand). VORUR_DATA_DIR, when set, names it outright. Decided on the first call and
 // kept for the process. False, with an empty folder, when no folder can be found.

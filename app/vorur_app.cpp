@@ -96,8 +96,13 @@ BOOL CVorur_OzudizApp::InitInstance() {
     if (!ReadLaunchArgs() || TerminationRequested())
         return 0;
 
+    // What earlier runs could not deliver goes out in the background meanwhile.
+    COutbox outbox(CMainDlg::OutboxFolder());
+    outbox.StartSending(CMainDlg::UploadUrl());
     {
-        CMainDlg dlg(m_args);
+        MainDlgServices services;
+        services.outbox = &outbox;
+        CMainDlg dlg(m_args, services);
         dlg.DoModal();
     }
     RemoveDownloadFolder(m_downloadFolder);  // the package in it is gone once opened

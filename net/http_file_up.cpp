@@ -40,11 +40,6 @@ static_assert(kTrailerLength == 46);
 static_assert(sizeof(kPartHeadBegin) - 1 + sizeof(kPartHeadMiddle) - 1 + sizeof(kPartHeadEnd) - 1 == 124);
 static_assert(kPartHeadMax - 124 == CKtHttpFileUp::kMaxNamesLength);
 
-// Once the first bytes of the reply are in, a pause this long ends the read:
-// a server that keeps the connection open after its answer must not hang the
-// learner's screen.
-constexpr std::chrono::milliseconds kReplyQuiet{250};
-
 bool HasControl(const std::string& s) {
     return std::any_of(s.begin(), s.end(), [](char c) {
         const auto b = static_cast<unsigned char>(c);
@@ -117,9 +112,17 @@ struct CKtHttpRequest {
 
     // Reply.
     std::string reply;
-    bool replyDone = false;  // read ended on purpose: full, or quiet after its start
+    bool replyDone = false;  // read ended on purpose: the reply buffer is full
     bool replyRead = false;  // the reply read gave a result, possibly empty
-    std::chrono::steady_clock::time_point lastReplyAt{};
+
+    // Limits of the exchange, checked between curl steps.
+    curl_off_t bodyTotal = 0;
+    curl_off_t lastUploaded = -1;
+    std::chrono::steady_clock::time_point lastUploadAt = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point bodySentAt{};
+    bool stalled = false;       // the body stopped going out
+    bool replyTimedOut = false; // the whole body went out, the reply did not end in time
+    bool stopped = false;       // the owner's stop flag was raised
 
     size_t Feed(char* buffer, size_t room) {
         if (headerSent < partHeader.size()) {
@@ -150,7 +153,6 @@ struct CKtHttpRequest {
     size_t Take(const char* bytes, size_t n) {
         const size_t take = std::min(n, CKtHttpFileUp::kReplyMax - reply.size());
         reply.append(bytes, take);
-        lastReplyAt = std::chrono::steady_clock::now();
         if (reply.size() >= CKtHttpFileUp::kReplyMax) {
             // One bounded read: what lies beyond is not wanted, stop the transfer.
             replyDone = true;
@@ -159,10 +161,33 @@ struct CKtHttpRequest {
         return n;
     }
 
-    // Between curl steps: a reply that has begun and then paused is complete.
+    // Between curl steps. While the body goes out, a peer that takes nothing for
+    // the stall time is gone. Once it is out, the server may take long to store a
+    // recording before it answers, and may answer in pieces: only the overall
+    // reply limit ends the wait, never a pause.
     bool Tick() {
-        if (!reply.empty() && std::chrono::steady_clock::now() - lastReplyAt >= kReplyQuiet) {
-            replyDone = true;
+        if (owner->m_pStop && owner->m_pStop->load()) {
+            stopped = true;
+            return false;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        curl_off_t uploaded = 0;
+        curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+        if (uploaded < bodyTotal) {
+            if (uploaded != lastUploaded) {
+                lastUploaded = uploaded;
+                lastUploadAt = now;
+            } else if (owner->m_nStallTimeoutMs > 0 &&
+                       now - lastUploadAt >= std::chrono::milliseconds(owner->m_nStallTimeoutMs)) {
+                stalled = true;
+                return false;
+            }
+            return true;
+        }
+        if (bodySentAt == std::chrono::steady_clock::time_point{})
+            bodySentAt = now;
+        if (now - bodySentAt >= std::chrono::milliseconds(owner->m_nReplyTimeoutMs)) {
+            replyTimedOut = true;
             return false;
         }
         return true;
@@ -190,6 +215,18 @@ void CKtHttpFileUp::OnSendBegin(size_t) {}
 bool CKtHttpFileUp::OnSendProgress(size_t, size_t) { return true; }
 
 void CKtHttpFileUp::OnSendEnd(size_t) {}
+
+bool CKtHttpFileUp::NamesFit(const std::string& fieldName, const std::string& fileName) {
+    if (fieldName.size() + fileName.size() > kMaxNamesLength)
+        return false;
+    // A quote or line break would end the part header early and let the name
+    // write lines of its own into the body.
+    for (const std::string* name : {&fieldName, &fileName}) {
+        if (HasControl(*name) || name->find('"') != std::string::npos)
+            return false;
+    }
+    return true;
+}
 
 int CKtHttpFileUp::PostFile(const unsigned char* data, size_t length, const std::string& url,
                             const std::string& fieldName, const std::string& fileName, std::string& reply) {
@@ -271,17 +308,10 @@ int CKtHttpFileUp::PostFile(const unsigned char* data, size_t length, const std:
 
 int CKtHttpFileUp::WriteBody(CKtHttpRequest* request, const unsigned char* data, const std::string& fieldName,
                              size_t length, const std::string& fileName) {
-    if (fieldName.size() + fileName.size() > kMaxNamesLength) {
-        m_strError = "Upload file name too long";
+    if (!NamesFit(fieldName, fileName)) {
+        m_strError = fieldName.size() + fileName.size() > kMaxNamesLength ? "Upload file name too long"
+                                                                           : "Invalid upload file name";
         return 0;
-    }
-    // A quote or line break would end the part header early and let the name
-    // write lines of its own into the body.
-    for (const std::string* name : {&fieldName, &fileName}) {
-        if (HasControl(*name) || name->find('"') != std::string::npos) {
-            m_strError = "Invalid upload file name";
-            return 0;
-        }
     }
     request->partHeader = std::string(kPartHeadBegin) + fieldName + kPartHeadMiddle + fileName + kPartHeadEnd;
     request->data = data;
@@ -294,10 +324,17 @@ int CKtHttpFileUp::WriteBody(CKtHttpRequest* request, const unsigned char* data,
     curl_easy_setopt(easy, CURLOPT_READFUNCTION, ReadBodyCallback);
     curl_easy_setopt(easy, CURLOPT_READDATA, request);
 
-    const auto drive = netdetail::DriveTransfer(easy, m_nStallTimeoutMs, [request] { return request->Tick(); });
+    request->bodyTotal = total;
+    // The limits are the request's own (see Tick): the driver's inactivity limit
+    // would cut off a server that is still storing the recording.
+    const auto drive = netdetail::DriveTransfer(easy, 0, [request] { return request->Tick(); });
 
     if (request->abandoned) {
         m_strReason = "upload abandoned";
+        return 0;
+    }
+    if (request->stopped) {
+        m_strReason = "upload stopped";
         return 0;
     }
     long status = 0;
@@ -313,10 +350,15 @@ int CKtHttpFileUp::WriteBody(CKtHttpRequest* request, const unsigned char* data,
         return 1;
     }
 
+    if (request->stalled) {
+        m_strError = "Timed out: the server stopped taking the file";
+        return 0;
+    }
+    if (request->replyTimedOut) {
+        m_strError = "Timed out: the server did not answer within " + std::to_string(m_nReplyTimeoutMs / 1000) + " s";
+        return 0;
+    }
     switch (drive.end) {
-    case netdetail::DriveEnd::Stalled:
-        m_strError = "Timed out: the server stopped responding";
-        break;
     case netdetail::DriveEnd::Finished:
         if (drive.code == CURLE_OK)
             m_strError = "The server answered before the whole file was sent";
@@ -335,6 +377,50 @@ int UploadFile(const std::string& url, const std::string& uploadFileName, const 
     return UploadFile(url, uploadFileName, localPath, reply, nullptr);
 }
 
+bool ReadUploadFile(const std::string& localPath, std::vector<unsigned char>& bytes, std::string& error,
+                    size_t maxBytes, bool followLinks) {
+    const int fd = ::open(localPath.c_str(), O_RDONLY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+    if (fd < 0) {
+        error = "cannot open " + localPath + ": " + std::strerror(errno);
+        return false;
+    }
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { ::close(fd); }
+    } closer{fd};
+
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = localPath + " is not a regular file";
+        return false;
+    }
+    const size_t length = static_cast<size_t>(st.st_size);
+    if (length > maxBytes) {
+        error = localPath + " is larger than " + std::to_string(maxBytes) + " bytes";
+        return false;
+    }
+    try {
+        bytes.assign(length, 0);
+    } catch (const std::bad_alloc&) {
+        error = "not enough memory to hold " + localPath;
+        return false;
+    }
+    size_t have = 0;
+    while (have < length) {
+        const ssize_t n = ::read(fd, bytes.data() + have, length - have);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        have += static_cast<size_t>(n);
+    }
+    if (have < length) {
+        error = "cannot read all of " + localPath;
+        return false;
+    }
+    return true;
+}
+
 int UploadFile(const std::string& url, const std::string& uploadFileName, const std::string& localPath,
                std::string& reply, std::string* error) {
     auto fail = [&](std::string text) {
@@ -345,35 +431,13 @@ int UploadFile(const std::string& url, const std::string& uploadFileName, const 
     if (error)
         error->clear();
 
-    const int fd = ::open(localPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return fail("cannot open " + localPath + ": " + std::strerror(errno));
-    struct FdCloser {
-        int fd;
-        ~FdCloser() { ::close(fd); }
-    } closer{fd};
-
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return fail(localPath + " is not a regular file");
-    const size_t length = static_cast<size_t>(st.st_size);
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[length + 1]);
-    if (!buffer)
-        return fail("not enough memory to hold " + localPath);
-    size_t have = 0;
-    while (have < length) {
-        const ssize_t n = ::read(fd, buffer.get() + have, length - have);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        have += static_cast<size_t>(n);
-    }
-    if (have < length)
-        return fail("cannot read all of " + localPath);
+    std::vector<unsigned char> bytes;
+    std::string readError;
+    if (!ReadUploadFile(localPath, bytes, readError))
+        return fail(readError);
 
     CKtHttpFileUp uploader;
-    if (!uploader.PostFile(buffer.get(), length, url, "upload", uploadFileName, reply)) {
+    if (!uploader.PostFile(bytes.data(), bytes.size(), url, "upload", uploadFileName, reply)) {
         const std::string& reason = uploader.FailureReason();
         return fail(reason.empty() ? "upload failed" : reason);
     }

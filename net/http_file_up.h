@@ -3,9 +3,11 @@
 // expects. Blocking: everything happens on the calling thread.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct CKtHttpRequest;
 
@@ -23,11 +25,11 @@ public:
 
     // Posts `length` bytes at `data` to `url` ("http://host[:port]/path", the
     // scheme optional and matched ignoring case) as the file part `fieldName`
-    // named `fileName`. Returns 1 when the whole body went out and the request
-    // ended; `reply` then holds the first read of the reply body (what arrives
-    // first, at most kReplyMax bytes, cut at a NUL), or is untouched when
-    // nothing could be read. Returns 0 otherwise; `m_strError` tells why when
-    // the failure has a text.
+    // named `fileName`. Returns 1 when the whole body went out and the server
+    // answered; `reply` then holds the reply body as read until the server ended
+    // it, kReplyMax bytes had come or the reply limit ran out (cut at a NUL), or
+    // is untouched when no byte of it came. Returns 0 otherwise; `m_strError`
+    // tells why when the failure has a text.
     int PostFile(const unsigned char* data, size_t length, const std::string& url,
                  const std::string& fieldName, const std::string& fileName, std::string& reply);
 
@@ -40,13 +42,21 @@ public:
 
     // A connection not made within this time fails the upload.
     long m_nConnectTimeoutMs = 20000;
-    // No byte moving either way for this long (a dead server, a reply that
-    // never comes) ends the exchange.
+    // While the body goes out, no byte taken for this long (a dead server) fails
+    // the upload.
     long m_nStallTimeoutMs = 30000;
+    // Once the whole body is out, the longest wait for the reply to end: a
+    // server may take this long to store a long recording before it answers.
+    long m_nReplyTimeoutMs = 120000;
+    // When set, the exchange is given up as soon as it reads true (the process
+    // is ending); checked at least every few tens of milliseconds.
+    const std::atomic<bool>* m_pStop = nullptr;
 
     static constexpr size_t kReplyMax = 10240;
     // Longest field name plus file name the part header holds.
     static constexpr size_t kMaxNamesLength = 899;
+    // True when the two names can go into the part header as they are.
+    static bool NamesFit(const std::string& fieldName, const std::string& fileName);
 
 protected:
     // Sends the body of `request` and ends the request; 1 or 0.
@@ -56,6 +66,12 @@ protected:
 private:
     std::string m_strReason;
 };
+
+// Reads the whole regular file at `localPath`, at most `maxBytes` of it; false
+// with the reason in `error` otherwise. Without `followLinks` a symbolic link is
+// refused, so that a link planted in a folder of ours cannot send another file.
+bool ReadUploadFile(const std::string& localPath, std::vector<unsigned char>& bytes, std::string& error,
+                    size_t maxBytes = SIZE_MAX, bool followLinks = true);
 
 // Reads the file at `localPath` and posts it to `url` as the form field "upload"
 // named `uploadFileName`. 1 when the request was sent (see PostFile), else 0.

@@ -18,6 +18,7 @@
 #include "layout_mgr.h"
 #include "mci_player.h"
 #include "mp3_recorder.h"
+#include "outbox.h"
 #include "picture.h"
 #include "rud_mixer.h"
 #include "wintypes.h"
@@ -62,6 +63,7 @@ struct MainDlgServices {
     IFileChooser* fileChooser = nullptr;
     ISoundOutput* soundOutput = nullptr;
     UploadFunction upload;
+    COutbox* outbox = nullptr;  // null: one on OutboxFolder(), without a sender of its own
 };
 
 class CMainDlg : public QDialog {
@@ -102,7 +104,10 @@ public:
     BOOL StartRecording();
     void StopRecording();
     void EndTest(BOOL abort);
-    std::string UploadUrl() const;
+    static std::string UploadUrl();
+    // Where recordings wait that the learner agreed to send and the server has
+    // not accepted yet: "Outbox" in the module folder.
+    static std::string OutboxFolder();
 
     // --- drawing (main_dlg_paint.cpp)
     void DrawSkin(QPainter& dc);
@@ -168,6 +173,7 @@ private:
     uint32_t Now();
     int ShowMessage(const std::string& text, UINT type = MB_OK);
     std::string TempPath(const std::string& name);
+    COutbox& Outbox();
     void BeginWindowDrag(const QPoint& globalPos, int hit);
     void SetMaximized(bool maximize);
 
@@ -175,6 +181,7 @@ private:
     MainDlgServices m_services;
     std::unique_ptr<IMessageBox> m_ownMessageBox;
     std::unique_ptr<IFileChooser> m_ownFileChooser;
+    std::unique_ptr<COutbox> m_ownOutbox;
     std::unique_ptr<CQtMessageTarget> m_levelTarget;
 
     std::map<int, CImageBtn*> m_buttons;

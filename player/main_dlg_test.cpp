@@ -1,6 +1,7 @@
 // The recorded test run: recording, the question, the upload and its verdict.
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <cstring>
 
 #include "main_dlg.h"
@@ -16,11 +17,25 @@ namespace {
 constexpr const char* kUploadScript = "/RozevaDevur_O2_Veve/sprec_upload2.asp";
 }
 
-std::string CMainDlg::UploadUrl() const {
+std::string CMainDlg::UploadUrl() {
     std::string host;
     if (!ReadSettingString("UploadHost", host))
         host = VORUR_UPLOAD_HOST;
     return "http://" + host + kUploadScript;
+}
+
+std::string CMainDlg::OutboxFolder() {
+    std::string folder;
+    GetModuleFolder(folder);
+    return JoinPath(folder, "Outbox");
+}
+
+COutbox& CMainDlg::Outbox() {
+    if (!m_services.outbox) {
+        m_ownOutbox = std::make_unique<COutbox>(OutboxFolder());
+        m_services.outbox = m_ownOutbox.get();
+    }
+    return *m_services.outbox;
 }
 
 void CMainDlg::StartTest() {
@@ -74,6 +89,8 @@ void CMainDlg::EndTest(BOOL abort) {
     StopSound();
     StopRecording();
     m_bTestRunning = 0;
+    // Levels posted while the capture thread was ending belong to the run that is over.
+    QCoreApplication::removePostedEvents(this, CWindowMessageEvent::TypeFor(WM_RECORD_LEVEL));
     m_nLevel = 0;
     DrawLevel(nullptr);
     // The countdown of the last pause must not stay on screen behind the question.
@@ -95,16 +112,29 @@ void CMainDlg::EndTest(BOOL abort) {
         unlink(path.c_str());
         return;
     }
+    // The recording goes into the outbox before it is sent, so that neither a
+    // failed send nor the end of the process mid-send loses it; an older copy
+    // under the same name, waiting or on its way, is superseded. Only what the
+    // outbox holds is removed here: without a copy there the file stays.
+    COutbox& outbox = Outbox();
+    outbox.StopSending();
+    const bool queued = outbox.Put(m_args.uploadFileName, path);
     std::string reply;
     if (!m_services.upload(UploadUrl(), m_args.uploadFileName, path, reply)) {
-        unlink(path.c_str());
+        if (queued)
+            unlink(path.c_str());
         ShowMessage("녹음파일을 전송하지 못했습니다.\n잠시후 다시 시도하세요");
         return;
     }
     if (reply.find("OK") != std::string::npos) {
+        outbox.Drop(m_args.uploadFileName);
         ShowMessage("전송이 완료 되었습니다.");
         return;
     }
-    unlink(path.c_str());
+    // The server has spoken: kept for support staff, not sent again by itself.
+    if (queued) {
+        outbox.MarkRefused(m_args.uploadFileName);
+        unlink(path.c_str());
+    }
     ShowMessage("녹음파일을 전송했으나 실패 응답을 받았습니다.\n잠시후 다시 시도하세요");
 }

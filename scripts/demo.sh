@@ -97,10 +97,14 @@ start_private_sound_server() {
   export SDL_AUDIODRIVER=pulseaudio
   echo "demo: no sound server runs; using a private one (silent output; the microphone hears the page sounds)"
 }
+# On a desktop the recording is the playback mix, as for every learner; the private
+# server's microphone hears the page sounds already, so there it records alone.
+SPEAKER_REC=1
 if pactl info >/dev/null 2>&1; then
   echo "demo: using the running sound server"
 else
   start_private_sound_server
+  SPEAKER_REC=0
 fi
 
 "$BIN/lesson-server" --root "$BUILD/demo" --uploads "$RUN/uploads" --port 0 > "$RUN/server.log" 2>&1 &
@@ -115,12 +119,11 @@ HOSTPORT=${URL_BASE#http://}
 HOSTPORT=${HOSTPORT%/}
 echo "demo: lesson-server at $URL_BASE (uploads go to $RUN/uploads)"
 
-# The demo's own settings: uploads go to the demo server; the microphone stays the
-# recording source.
+# The demo's own settings: uploads go to the demo server.
 cat > "$RUN/config/Dazuzor/Vorur_Ozudiz2.conf" <<CONF
 [General]
 UploadHost=$HOSTPORT
-SpeakerRec=0
+SpeakerRec=$SPEAKER_REC
 CONF
 
 export XDG_CONFIG_HOME=$RUN/config

@@ -19,6 +19,8 @@ PACKAGES=(
   xvfb xauth xdotool x11-utils imagemagick xclip
   espeak-ng sox libsox-fmt-base libsox-fmt-mp3 mpg123 unzip zip curl
   pulseaudio pulseaudio-utils
+  # the desktop tests' second sound server, with its session manager and bus
+  pipewire pipewire-pulse wireplumber dbus-daemon
   file  # the Debian package's library dependencies (cpack)
   desktop-file-utils  # the installed menu entries are checked
   # fuzzing (-DVORUR_BUILD_FUZZ=ON, built with clang)

@@ -3,7 +3,8 @@
 # arguments, the package comes from lesson-server, pages are stepped by clicks, a
 # test run records a spoken file (SDL's disk driver as the microphone), the question
 # is answered Yes and the server stores the recording. Then the same run against a
-# server that refuses it.
+# server that refuses it, and against one that cannot be reached: that recording
+# waits in the outbox and the next start delivers it without a click.
 #   BIN_DIR=build/bin DEMO_DIR=build/demo xvfb-run -a -s "-screen 0 1024x768x24" tests/e2e/e2e_test.sh
 export SDL_AUDIODRIVER=disk
 source "$(dirname "$0")/lib.sh"
@@ -83,7 +84,44 @@ check "the window opens again" wait_main 30
 run_test_run
 check "the refusal is shown" test "${OUTCOME:-}" = "녹음파일을 전송했으나 실패 응답을 받았습니다."
 check "no recording is left after a refusal" test ! -e "$VORUR_DATA_DIR/$UPLOAD_NAME"
+OUTBOX=$VORUR_DATA_DIR/Outbox
+check "the refused recording is kept in the outbox" test -s "$OUTBOX/refused/$UPLOAD_NAME"
 click_at "${CLOSE[@]}"
 exits_within 15 "$PLAYER_PID"
+
+# --- The run whose upload cannot reach the server: the refusing server has gone
+# and nothing listens on its port.
+kill "$SERVER_PID"; wait "$SERVER_PID" 2>/dev/null
+# The package comes from a server that is up; UploadHost still names the one gone.
+start_server lessons
+start_player "${SERVER_URL}${LESSON}" "${ARGS[@]}"
+check "the window opens for the unreachable run" wait_main 30
+run_test_run
+check "the failed send is shown" test "${OUTCOME:-}" = "녹음파일을 전송하지 못했습니다."
+check "the recording waits in the outbox" test -s "$OUTBOX/$UPLOAD_NAME"
+check "it supersedes the refused one" test ! -e "$OUTBOX/refused/$UPLOAD_NAME"
+check "the outbox is the user's alone" test "$(stat -c %a "$OUTBOX") $(stat -c %a "$OUTBOX/$UPLOAD_NAME")" = "700 600"
+cp "$OUTBOX/$UPLOAD_NAME" "$WORK/queued.mp3"
+click_at "${CLOSE[@]}"
+exits_within 15 "$PLAYER_PID"
+kill "$SERVER_PID"
+
+# --- The next start, with the server back: delivered in the background, once.
+rm -f "$WORK/uploads/"*
+start_server back
+settings "UploadHost=$(echo "${SERVER_URL#http://}" | sed 's|/$||')"
+start_player "${SERVER_URL}${LESSON}" "${ARGS[@]}"
+check "the window opens on the next start" wait_main 30
+for _ in $(seq 150); do grep -q "stored $UPLOAD_NAME" "$WORK/back.log" && break; sleep 0.1; done
+check "the next start delivered the recording without a click" cmp -s "$WORK/queued.mp3" "$WORK/uploads/$UPLOAD_NAME"
+check "the outbox is empty again" test ! -e "$OUTBOX/$UPLOAD_NAME"
+click_at "${CLOSE[@]}"
+exits_within 15 "$PLAYER_PID"
+start_player "${SERVER_URL}${LESSON}" "${ARGS[@]}"
+wait_main 30
+sleep 2
+click_at "${CLOSE[@]}"
+exits_within 15 "$PLAYER_PID"
+check "it was sent once, and not again at a later start" test "$(grep -c "stored $UPLOAD_NAME" "$WORK/back.log")" = 1
 
 finish

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Start-up of the real player as a launcher runs it: argument checks, the single
-# instance guard, the codec library, the download and its failures.
+# instance guard, the codec library, the download and its failures, and the
+# outbox sent in the background.
 #   BIN_DIR=build/bin DEMO_DIR=build/demo xvfb-run -a tests/e2e/launch_test.sh
 source "$(dirname "$0")/lib.sh"
 
@@ -117,5 +118,34 @@ kill "$PLAYER_PID"
 exits_within 10 "$PLAYER_PID" || kill -9 "$PLAYER_PID"
 check "the user's Temp folder is untouched" test "$(cat "$HOME/Downloads/Temp/notes.txt")" = "the user's own"
 check "the per-user data folder is the user's alone" test "$(stat -c %a "$HOME/.local/share/Dazuzor/Vorur_Ozudiz2")" = 700
+
+# The outbox goes out in the background at every start: the window opens while a
+# recording is on its way, a player killed mid-send loses nothing, and the next
+# start delivers it, once. The server pauses halfway through the body, and the
+# recording is larger than what the sockets buffer, so the kill lands mid-body.
+NAME=A01_L03_D5_SP_kim7.mp3
+OUTBOX=$VORUR_DATA_DIR/Outbox
+mkdir -m 700 "$OUTBOX"
+head -c 33554432 /dev/urandom > "$WORK/kept.mp3"
+install -m 600 "$WORK/kept.mp3" "$OUTBOX/$NAME"
+start_server pausing --mid-body-delay-ms 6000
+settings "UploadHost=$(echo "${SERVER_URL#http://}" | sed 's|/$||')"
+start_player "${SERVER_URL}demo1.viz" "${ARGS[@]}"
+for _ in $(seq 100); do [ -e "$OUTBOX/.sending.$NAME" ] && break; sleep 0.1; done
+check "the start sends the outbox" test -e "$OUTBOX/.sending.$NAME"
+check "the window opens while the recording is on its way" wait_main 5
+check "it is still on its way" test -e "$OUTBOX/.sending.$NAME"
+kill -9 "$PLAYER_PID"
+exits_within 5 "$PLAYER_PID"
+sleep 6.5
+check "the server stored nothing of the broken send" test ! -e "$WORK/uploads/$NAME"
+start_player "${SERVER_URL}demo1.viz" "${ARGS[@]}"
+check "a new start runs after the kill" wait_main 20
+for _ in $(seq 300); do grep -q "stored $NAME" "$WORK/pausing.log" && break; sleep 0.1; done
+check "the new start delivered the recording whole" cmp -s "$WORK/kept.mp3" "$WORK/uploads/$NAME"
+check "once" test "$(grep -c "stored $NAME" "$WORK/pausing.log")" = 1
+check "nothing is left in the outbox" test -z "$(ls -A "$OUTBOX" | grep -v '^\.lock$')"
+kill "$PLAYER_PID"
+check "the player closes at once after sending" exits_within 5 "$PLAYER_PID"
 
 finish

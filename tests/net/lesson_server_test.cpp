@@ -1,8 +1,9 @@
 // The reference lesson server and the vorur-upload tool, run as programs:
 // serving files, taking uploads, refusing what could escape its folders, the
-// fault modes and a clean stop.
+// fault modes, a clean stop, and sending a kept recording or a whole outbox.
 #include "http_file_up.h"
 #include "net_test_util.h"
+#include "outbox.h"
 #include "test_support.h"
 #include "url_fetch.h"
 
@@ -230,4 +231,41 @@ TEST(VorurUpload, SendsAKeptRecording) {
         EXPECT_EQ(result.out, "") << f.inError;
         EXPECT_NE(result.err.find(f.inError), std::string::npos) << result.err;
     }
+}
+
+TEST(VorurUpload, SendsAWholeOutbox) {
+    TempDir root, uploads, data;
+    LessonServer server(root.path(), uploads.path());
+    LessonServer refusing(root.path(), uploads.path(), {"--reply", "FULL"});
+    ASSERT_TRUE(server.started() && refusing.started());
+    const std::string away = "http://127.0.0.1:" + std::to_string(nettest::UnusedPort()) + "/x.asp";
+    const std::string other = "A01_L04_D5_SP_kim7.mp3";
+    ASSERT_TRUE(testsupport::WriteFile(data.file("rec.mp3"), "ID3 rec"));
+
+    struct Case {
+        std::string url;
+        int status;
+        std::string out;
+        size_t left;  // recordings still in the outbox
+    } cases[] = {
+        {server.UploadUrl(), 0, kName + ": accepted: OK\n" + other + ": accepted: OK\n", 0},
+        {refusing.UploadUrl(), 2, kName + ": refused: FULL\n" + other + ": refused: FULL\n", 2},
+        // The first that cannot go ends the run.
+        {away, 3, kName + ": not sent: ", 2},
+    };
+    for (const Case& c : cases) {
+        const std::string folder = data.file("Outbox");
+        std::filesystem::remove_all(folder);
+        COutbox outbox(folder);
+        ASSERT_TRUE(outbox.Put(kName, data.file("rec.mp3")));
+        ASSERT_TRUE(outbox.Put(other, data.file("rec.mp3")));
+        ASSERT_TRUE(outbox.MarkRefused(other));  // refused ones go too
+        const auto result = nettest::RunProgram("vorur-upload", {"--outbox", folder, c.url});
+        EXPECT_EQ(result.status, c.status) << c.url << result.err;
+        EXPECT_EQ(result.out.substr(0, c.out.size()), c.out) << c.url;
+        EXPECT_NE(result.err.find("sending " + kName), std::string::npos) << result.err;
+        EXPECT_EQ(outbox.Entries().size(), c.left) << c.url;
+    }
+    EXPECT_EQ(testsupport::ReadFile(uploads.file(other)), "ID3 rec");
+    EXPECT_EQ(nettest::RunProgram("vorur-upload", {"--outbox", data.file("none"), server.UploadUrl()}).status, 1);
 }

@@ -47,15 +47,18 @@ pid_t SpawnChild(const std::string& path, std::vector<std::string> args, int out
 }  // namespace
 
 LessonServer::LessonServer(const std::string& root, const std::string& uploads,
-                           const std::vector<std::string>& options) {
+                           const std::vector<std::string>& options, const std::string& logPath) {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0)
         return;
+    const int log = logPath.empty() ? -1 : open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     const std::string program = testsupport::BinDir() + "/lesson-server";
     std::vector<std::string> args = {program, "--root", root, "--uploads", uploads};
     args.insert(args.end(), options.begin(), options.end());
-    m_pid = SpawnChild(program, args, out[1], -1);
+    m_pid = SpawnChild(program, args, out[1], log);
     close(out[1]);
+    if (log >= 0)
+        close(log);
     if (m_pid < 0) {
         close(out[0]);
         return;
@@ -326,6 +329,22 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     close(out[0]);
     close(err[0]);
     return result;
+}
+
+pid_t StartProgram(const std::string& program, const std::vector<std::string>& args) {
+    const std::string path = testsupport::BinDir() + "/" + program;
+    std::vector<std::string> all = {path};
+    all.insert(all.end(), args.begin(), args.end());
+    return SpawnChild(path, all, -1, -1);
+}
+
+int StoredCount(const std::string& logPath, const std::string& name) {
+    const std::string log = testsupport::ReadFile(logPath);
+    const std::string line = "lesson-server: stored " + name + " (";
+    int count = 0;
+    for (size_t pos = log.find(line); pos != std::string::npos; pos = log.find(line, pos + 1))
+        ++count;
+    return count;
 }
 
 int UnusedPort() {

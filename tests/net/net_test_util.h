@@ -16,10 +16,12 @@ namespace nettest {
 
 constexpr char kUploadPath[] = "RozevaDevur_O2_Veve/sprec_upload2.asp";
 
-// build/bin/lesson-server with the given options after --root and --uploads.
+// build/bin/lesson-server with the given options after --root and --uploads;
+// its log goes to `logPath` when given, else to the test's stderr.
 class LessonServer {
 public:
-    LessonServer(const std::string& root, const std::string& uploads, const std::vector<std::string>& options = {});
+    LessonServer(const std::string& root, const std::string& uploads, const std::vector<std::string>& options = {},
+                 const std::string& logPath = "");
     ~LessonServer();
     LessonServer(const LessonServer&) = delete;
     LessonServer& operator=(const LessonServer&) = delete;
@@ -98,6 +100,12 @@ struct ProgramResult {
 };
 // Runs build/bin/<program> with `args`, capturing its output.
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args);
+// Starts build/bin/<program> with `args` and returns at once; its output goes
+// to the test's. The caller waits for it (waitpid).
+pid_t StartProgram(const std::string& program, const std::vector<std::string>& args);
+
+// How many uploads named `name` a lesson-server log reports stored.
+int StoredCount(const std::string& logPath, const std::string& name);
 
 // A port on which nothing listens (bound once, then released).
 int UnusedPort();

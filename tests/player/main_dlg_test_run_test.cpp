@@ -1,10 +1,13 @@
 // The recorded test run on a real dialog: the recorder on SDL's dummy capture, the
-// simulated mixer, scripted answers and a recorded upload.
+// simulated mixer, scripted answers, a recorded upload and the outbox it leaves.
 #include <sys/stat.h>
 
 #include "main_dlg_fixture.h"
 #include "codec_binding.h"
 #include "mixer_sim.h"
+#include "qt_services.h"
+
+#include <QCoreApplication>
 
 namespace {
 
@@ -32,11 +35,21 @@ protected:
         Click(IDC_TEST);
         Click(IDC_PLAY);
         ASSERT_TRUE(m_dlg->m_bTestRunning);
+        // A level posted by the capture thread that the window has not taken yet, as
+        // while the recorder closes.
+        QCoreApplication::postEvent(m_dlg.get(), new CWindowMessageEvent(WM_RECORD_LEVEL, 900, 0));
         for (int i = 0; i < 20 && m_dlg->m_bTestRunning; ++i)
             Tick(500);
         ASSERT_FALSE(m_dlg->m_bTestRunning);
     }
     bool Recording() const { return testsupport::Exists(RecordingPath()); }
+    // The outbox's copies: "waiting" or "refused" with their bytes.
+    std::vector<std::string> OutboxState() const {
+        std::vector<std::string> state;
+        for (const OutboxEntry& e : COutbox(CMainDlg::OutboxFolder()).Entries())
+            state.push_back(e.name + (e.refused ? " refused " : " waiting ") + testsupport::ReadFile(e.path));
+        return state;
+    }
 };
 
 TEST_F(TestRunTest, PlayStartsRecordingFromPageZero) {
@@ -71,7 +84,8 @@ TEST_F(TestRunTest, YesWithOkKeepsTheRecordingAndUploadsIt) {
     EXPECT_EQ(m_uploads[0].path, RecordingPath());
     EXPECT_EQ(m_box.shown, (std::vector<std::string>{"학습한 내용을 서버로 전송하시겠습니까?", "전송이 완료 되었습니다."}));
     EXPECT_TRUE(Recording());
-    EXPECT_EQ(m_dlg->m_nLevel, 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_dlg->m_nLevel, 0) << "no level of the run is applied after it has ended";
     EXPECT_TRUE(Enabled(IDC_PLAY));  // TestIdle
 }
 
@@ -81,13 +95,20 @@ TEST_F(TestRunTest, RepliesDecideTheMessageAndTheFile) {
         int result;
         bool kept;
         std::string message;
+        const char* outbox;  // what the outbox holds of the run afterwards: nothing, "waiting" or "refused"
     };
+    const std::string accepted = "전송이 완료 되었습니다.";
     const std::string refused = "녹음파일을 전송했으나 실패 응답을 받았습니다.\n잠시후 다시 시도하세요";
+    const std::string failed = "녹음파일을 전송하지 못했습니다.\n잠시후 다시 시도하세요";
+    // One run after another under the same upload name: each run's copy
+    // supersedes the one before it, and an accepted run drops it.
     const Case cases[] = {
-        {"NOT OK", 1, true, "전송이 완료 되었습니다."},
-        {"ok", 1, false, refused},
-        {"", 1, false, refused},
-        {"OK", 0, false, "녹음파일을 전송하지 못했습니다.\n잠시후 다시 시도하세요"},
+        {"NOT OK", 1, true, accepted, nullptr},
+        {"ok", 1, false, refused, "refused"},
+        {"", 1, false, refused, "refused"},
+        {"OK", 0, false, failed, "waiting"},
+        {"OK", 0, false, failed, "waiting"},
+        {"OK", 1, true, accepted, nullptr},
     };
     Start(MakePackage("a.viz", TwoPages()));
     for (const Case& c : cases) {
@@ -99,17 +120,40 @@ TEST_F(TestRunTest, RepliesDecideTheMessageAndTheFile) {
         ASSERT_EQ(m_box.shown.size(), 2u) << c.reply;
         EXPECT_EQ(m_box.shown[1], c.message) << c.reply;
         EXPECT_EQ(Recording(), c.kept) << c.reply;
+        std::vector<std::string> outbox;
+        if (c.outbox)
+            outbox.push_back("A01_L03_D5_SP_kim7.mp3 " + std::string(c.outbox) + " " + m_uploads.back().bytes);
+        EXPECT_EQ(OutboxState(), outbox) << c.reply;
         Click(IDC_PRAC);  // back to practice; a kept file is deleted by the abort
         EXPECT_FALSE(Recording());
+        EXPECT_EQ(OutboxState(), outbox) << c.reply;  // the outbox is not the learner's file
+    }
+}
+
+TEST_F(TestRunTest, RecordingTheOutboxCannotTakeStaysWhereItIs) {
+    ASSERT_TRUE(testsupport::WriteFile(CMainDlg::OutboxFolder(), "not a folder"));
+    Start(MakePackage("a.viz", TwoPages()));
+    for (const std::string& reply : {"", "FAIL"}) {
+        m_box.answers = {IDYES};
+        m_uploadResult = reply.empty() ? 0 : 1;
+        m_uploadReply = reply;
+        RunToTheEnd();
+        EXPECT_EQ(m_box.shown.size(), 2u);
+        EXPECT_TRUE(Recording()) << reply;  // its only copy
+        m_box.shown.clear();
     }
 }
 
 TEST_F(TestRunTest, NoDeletesTheRecordingAndSendsNothing) {
+    // A copy an earlier run could not deliver stays for the next start.
+    ASSERT_TRUE(testsupport::WriteFile(m_tmp.file("earlier.mp3"), "earlier"));
+    ASSERT_TRUE(COutbox(CMainDlg::OutboxFolder()).Put("A01_L03_D5_SP_kim7.mp3", m_tmp.file("earlier.mp3")));
     m_box.answers = {IDNO};
     Start(MakePackage("a.viz", TwoPages()));
     RunToTheEnd();
     EXPECT_TRUE(m_uploads.empty());
     EXPECT_FALSE(Recording());
+    EXPECT_EQ(OutboxState(), std::vector<std::string>{"A01_L03_D5_SP_kim7.mp3 waiting earlier"});
 }
 
 TEST_F(TestRunTest, StopPracAndClosingAbortWithoutAsking) {

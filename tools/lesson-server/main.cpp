@@ -2,7 +2,7 @@
 //
 //   lesson-server --root DIR --uploads DIR [--port N] [--bind ADDR] [--reply TEXT]
 //                 [--delay-ms N] [--close-mid-request] [--status N]
-//                 [--chunked] [--mid-body-delay-ms N]
+//                 [--chunked] [--mid-body-delay-ms N] [--reply-pause-ms N]
 //
 // Serves the files under --root over HTTP GET and takes the recording upload
 // (a multipart POST with a file part "upload") at the upload script's path,
@@ -18,7 +18,10 @@
 //   --status N            answer every request with status N and no file (the
 //                         body is --reply, else "ERROR"); uploads are not stored
 //   --chunked             send files without a length (chunked)
-//   --mid-body-delay-ms N pause N ms halfway through a file's body
+//   --mid-body-delay-ms N pause N ms halfway through a file's body, and halfway
+//                         through reading an upload's body
+//   --reply-pause-ms N    answer a stored upload in two pieces N ms apart: the
+//                         reply's first half, then the rest
 #include <httplib.h>
 
 #include <atomic>
@@ -64,6 +67,7 @@ struct Config {
     int status = 0;
     bool chunked = false;
     long midBodyDelayMs = 0;
+    long replyPauseMs = 0;
 };
 
 // Ends waits early when the server is told to stop.
@@ -106,7 +110,7 @@ int Usage(const char* self) {
     std::fprintf(stderr,
                  "usage: %s --root DIR --uploads DIR [--port N] [--bind ADDR] [--reply TEXT]\n"
                  "       [--delay-ms N] [--close-mid-request] [--status N] [--chunked]\n"
-                 "       [--mid-body-delay-ms N]\n",
+                 "       [--mid-body-delay-ms N] [--reply-pause-ms N]\n",
                  self);
     return 2;
 }
@@ -163,6 +167,10 @@ bool ParseArgs(int argc, char** argv, Config& config) {
             if (!takeValue() || !ParseLong(value.c_str(), 0, 3600000, number))
                 return false;
             config.midBodyDelayMs = number;
+        } else if (name == "--reply-pause-ms") {
+            if (!takeValue() || !ParseLong(value.c_str(), 0, 3600000, number))
+                return false;
+            config.replyPauseMs = number;
         } else if (name == "--status") {
             if (!takeValue() || !ParseLong(value.c_str(), 200, 599, number))
                 return false;
@@ -330,10 +338,12 @@ void TakeUpload(const Config& config, const httplib::Request& req, httplib::Resp
         const size_t length = std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10);
         const size_t enough = std::max<size_t>(length / 2, 1);
         size_t got = 0;
-        reader([&](const char*, size_t n) {
-            got += n;
-            return got < enough;
-        });
+        // The two-callback form: a multipart body cannot be read with one.
+        reader([](const httplib::MultipartFormData&) { return true; },
+               [&](const char*, size_t n) {
+                   got += n;
+                   return got < enough;
+               });
         DropConnection(req);
         return;
     }
@@ -347,6 +357,10 @@ void TakeUpload(const Config& config, const httplib::Request& req, httplib::Resp
     bool seen = false;
     bool writeFailed = false;
     size_t stored = 0;
+    // For --mid-body-delay-ms: the body bytes taken so far and where to pause.
+    size_t taken = 0;
+    const size_t half = std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) / 2;
+    bool paused = false;
     const bool read = reader(
         [&](const httplib::MultipartFormData& part) {
             if (fd >= 0) {
@@ -372,6 +386,12 @@ void TakeUpload(const Config& config, const httplib::Request& req, httplib::Resp
             return true;
         },
         [&](const char* data, size_t n) {
+            taken += n;
+            if (config.midBodyDelayMs > 0 && !paused && taken >= half) {
+                paused = true;
+                if (!g_stop.Sleep(config.midBodyDelayMs))
+                    return false;
+            }
             if (fd < 0 || writeFailed)
                 return true;
             for (size_t done = 0; done < n;) {
@@ -425,6 +445,21 @@ void TakeUpload(const Config& config, const httplib::Request& req, httplib::Resp
         return;
     }
     Log("stored " + storeName + " (" + std::to_string(stored) + " bytes)");
+    if (config.replyPauseMs > 0 && config.reply.size() >= 2) {
+        const std::string reply = config.reply;
+        const long pauseMs = config.replyPauseMs;
+        res.status = 200;
+        res.set_content_provider(reply.size(), "text/plain",
+                                 [reply, pauseMs](size_t offset, size_t, httplib::DataSink& sink) {
+                                     const size_t cut = reply.size() / 2;
+                                     if (offset == 0)
+                                         return sink.write(reply.data(), cut);
+                                     if (!g_stop.Sleep(pauseMs))
+                                         return false;
+                                     return sink.write(reply.data() + offset, reply.size() - offset);
+                                 });
+        return;
+    }
     answer(200, config.reply);
 }
 
