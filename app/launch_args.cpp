@@ -2,20 +2,18 @@
 
 #include "paths.h"
 
-bool EqualsIgnoreAsciiCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'a' && x <= 'z')
-            x -= 'a' - 'A';
-        if (y >= 'a' && y <= 'z')
-            y -= 'a' - 'A';
-        if (x != y)
-            return false;
+std::string LocalFileName(const std::string& name) {
+    std::string out;
+    out.reserve(name.size());
+    for (char c : name) {
+        if (c == '%')
+            out += "%25";
+        else if (c == '/')
+            out += "%2F";
+        else
+            out += c;
     }
-    return true;
+    return out;
 }
 
 LaunchArgsCheck ParseLaunchArgs(const std::vector<std::string>& args, const std::string& moduleFolder,
@@ -30,7 +28,7 @@ LaunchArgsCheck ParseLaunchArgs(const std::vector<std::string>& args, const std:
     out.uploadTag2 = args[4];
     out.uploadTag3 = args[5];
     out.times = args[6];
-    out.practiceMode = EqualsIgnoreAsciiCase(out.times, "PRACTICE") ? 1 : 0;
+    out.practiceMode = EqualsIgnoringCase(out.times, "PRACTICE") ? 1 : 0;
 
     // "/" and "." never occur as the second byte of a CP949 character, so a byte
     // search is safe here.
@@ -42,8 +40,8 @@ LaunchArgsCheck ParseLaunchArgs(const std::vector<std::string>& args, const std:
     if (packageName.find('.') == std::string::npos || packageName == "." || packageName == "..")
         return LaunchArgsCheck::BadPackageName;
 
-    out.packagePath = JoinPath(moduleFolder, packageName);
+    out.packageName = packageName;
     out.uploadFileName = out.uploadTag1 + "_" + out.uploadTag2 + "_" + out.uploadTag3 + "_SP_" + out.id + ".mp3";
-    out.recordingPath = JoinPath(moduleFolder, out.uploadFileName);
+    out.recordingPath = JoinPath(moduleFolder, LocalFileName(out.uploadFileName));
     return LaunchArgsCheck::Accepted;
 }

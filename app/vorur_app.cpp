@@ -105,6 +105,7 @@ BOOL CVorur_OzudizApp::InitInstance() {
         CMainDlg dlg(m_args, services);
         dlg.DoModal();
     }
+    RemoveDownloadFolder(m_downloadFolder);  // the package in it is gone once opened
     return 0;
 }
 
@@ -122,14 +123,19 @@ BOOL CVorur_OzudizApp::ReadLaunchArgs() {
         return 0;
     }
 
-    // A stale package from an earlier run must never pass for a fresh download.
-    unlink(m_args.packagePath.c_str());
+    // The package goes into a folder made for this run: no stale package from an
+    // earlier run can pass for a fresh download, and no file of the user's or of the
+    // player's folder lies at its path to be deleted or replaced.
+    if (!MakeDownloadFolder(m_downloadFolder))
+        return 0;
+    m_args.packagePath = JoinPath(m_downloadFolder, m_args.packageName);
 
     CDownloadDlg dlg;
     dlg.m_strUrl = m_args.url;
     dlg.m_strLocalPath = m_args.packagePath;
-    if (dlg.DoModal() != IDOK)
+    if (dlg.DoModal() != IDOK || !FileExists(m_args.packagePath)) {
+        RemoveDownloadFolder(m_downloadFolder);
         return 0;
-
-    return FileExists(m_args.packagePath) ? 1 : 0;
+    }
+    return 1;
 }

@@ -36,4 +36,5 @@ private:
     std::unique_ptr<QApplication> m_qapp;
     std::unique_ptr<IMessageBox> m_messageBox;
     LaunchArgs m_args;
+    std::string m_downloadFolder;  // this run's, holding the package until it is opened
 };

@@ -1,5 +1,7 @@
 #include "cfg_file.h"
 
+#include <new>
+
 const CRuntimeClass CCfgPack::classRuntime = {"CCfgPack", 1, &CCfgPack::CreateObject};
 const CRuntimeClass CCfgFile::classRuntime = {"CCfgFile", 1, &CCfgFile::CreateObject};
 
@@ -46,8 +48,16 @@ void CCfgFile::Reset() {
 }
 
 bool CCfgFile::LoadFrom(CObjArchive& ar) {
-    ar.SetKnownClasses({&CCfgFile::classRuntime, &CCfgPack::classRuntime});
-    Serialize(ar);
+    if (ar.BytesLeft() > kMaxFileBytes) {
+        ar.Fail(ArchiveFault::TooLarge);
+    } else {
+        try {
+            ar.SetKnownClasses({&CCfgFile::classRuntime, &CCfgPack::classRuntime});
+            Serialize(ar);
+        } catch (const std::bad_alloc&) {
+            ar.Fail(ArchiveFault::OutOfMemory);
+        }
+    }
     m_lastFault = ar.GetFault();
     return !ar.IsFailed();
 }

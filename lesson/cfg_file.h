@@ -35,6 +35,10 @@ public:
     static const CRuntimeClass classRuntime;  // "CCfgFile", schema 1
     static CObject* CreateObject();
     static constexpr int kDefaultPackCount = 20;
+    // Larger files are refused unread. With every count and length checked against the
+    // bytes left, a file of this size makes at most 8 Mi slots or about 1.2 M packs
+    // (some 200 MB in memory); a real lesson's is a few kilobytes.
+    static constexpr uint64_t kMaxFileBytes = 16u << 20;
 
     CCfgFile();
     const CRuntimeClass* GetRuntimeClass() const override { return &classRuntime; }
@@ -47,6 +51,7 @@ public:
     // Replaces the packs with those of the file. On false the packs read before the
     // fault are kept and the remaining slots are null (nothing of an earlier lesson
     // survives); textBesidePicture keeps its value unless the file supplied a new one.
+    // A file over kMaxFileBytes, and memory running out, fail the load.
     bool Load(const std::string& path);
     bool LoadFromBytes(const void* data, size_t size);
 

@@ -1,6 +1,7 @@
 #include "manifest.h"
 
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -124,15 +125,17 @@ bool LessonFromJson(const std::string& json, CCfgFile& cfg, std::string* error) 
     return true;
 }
 
-bool LessonToJson(const CCfgFile& cfg, std::string& json, std::vector<std::string>* warnings) {
+bool WriteLessonJson(const CCfgFile& cfg, const std::function<void(const std::string&)>& out,
+                     const std::function<void(const std::string&)>& warn) {
+    // The text Json's dump(2) gives for the whole lesson, made one page at a time so
+    // that a lesson of millions of pages never stands in memory twice over.
     bool clean = true;
-    Json root = Json::object();
-    root["textBesidePicture"] = cfg.textBesidePicture;
-    Json pages = Json::array();
+    out("{\n  \"textBesidePicture\": " + Json(cfg.textBesidePicture).dump() + ",\n  \"pages\": [");
     for (int i = 0; i < cfg.GetPackCount(); ++i) {
+        std::string text = i == 0 ? "\n    " : ",\n    ";
         const CCfgPack* pack = cfg.GetPack(i);
         if (!pack) {
-            pages.push_back(nullptr);
+            out(text + "null");
             continue;
         }
         Json page = Json::object();
@@ -141,20 +144,34 @@ bool LessonToJson(const CCfgFile& cfg, std::string& json, std::vector<std::strin
             std::string utf8;
             if (!Cp949ToUtf8(*texts[t], utf8)) {
                 clean = false;
-                if (warnings)
-                    warnings->push_back("pages[" + std::to_string(i) + "]." + kTextFields[t] +
-                                        ": bytes that are not CP949 text were replaced");
+                if (warn)
+                    warn("pages[" + std::to_string(i) + "]." + kTextFields[t] +
+                         ": bytes that are not CP949 text were replaced");
             }
             page[kTextFields[t]] = utf8;
         }
         page["waitSeconds"] = pack->waitSeconds;
         page["fontSize"] = pack->fontSize;
-        pages.push_back(std::move(page));
+        // Indented as an element two levels down.
+        for (char c : page.dump(2, ' ', false, Json::error_handler_t::replace)) {
+            text += c;
+            if (c == '\n')
+                text += "    ";
+        }
+        out(text);
     }
-    root["pages"] = std::move(pages);
-    json = root.dump(2, ' ', false, Json::error_handler_t::replace);
-    json += "\n";
+    out(cfg.GetPackCount() > 0 ? "\n  ]\n}\n" : "]\n}\n");
     return clean;
+}
+
+bool LessonToJson(const CCfgFile& cfg, std::string& json, std::vector<std::string>* warnings) {
+    json.clear();
+    return WriteLessonJson(
+        cfg, [&json](const std::string& text) { json += text; },
+        [warnings](const std::string& text) {
+            if (warnings)
+                warnings->push_back(text);
+        });
 }
 
 bool LessonFiles(const CCfgFile& cfg, const std::string& folder, std::vector<PackageFile>& files,

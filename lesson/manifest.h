@@ -4,6 +4,7 @@
 // with texts in UTF-8 (CP949 in the lesson) and null for an empty slot.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ bool LessonFromJson(const std::string& json, CCfgFile& cfg, std::string* error);
 // The lesson as JSON, indented. Bytes that are not valid CP949 come out as U+FFFD;
 // each such field is named in warnings (when given). False when any was found.
 bool LessonToJson(const CCfgFile& cfg, std::string& json, std::vector<std::string>* warnings);
+// The same text handed to out piece by piece, each warning to warn (may be empty) as
+// it is found: memory stays that of one page whatever the lesson's size.
+bool WriteLessonJson(const CCfgFile& cfg, const std::function<void(const std::string&)>& out,
+                     const std::function<void(const std::string&)>& warn);
 
 // The files a lesson needs beside its config.cfg: every page's sound and picture, each
 // once, taken from folder (where they are named in UTF-8). False when a name is not a

@@ -26,8 +26,9 @@ const char* DescribeArchiveFault(ArchiveFault fault) {
     case ArchiveFault::BadSchema: return "a class of an unknown version (schema)";
     case ArchiveFault::BadIndex: return "an object tag that names nothing read before";
     case ArchiveFault::BadString: return "a string with an invalid length";
-    case ArchiveFault::TooLarge: return "a count or length larger than the data";
+    case ArchiveFault::TooLarge: return "a count or length larger than the data, or a file too large";
     case ArchiveFault::FileError: return "the file cannot be read or written";
+    case ArchiveFault::OutOfMemory: return "out of memory";
     }
     return "unknown fault";
 }

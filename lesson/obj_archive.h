@@ -37,8 +37,9 @@ enum class ArchiveFault {
     BadSchema,      // the schema read differs from the class's
     BadIndex,       // a class or object tag that names nothing read so far
     BadString,      // a string length form that no writer produces
-    TooLarge,       // a count or length that cannot fit in the bytes left
+    TooLarge,       // a count or length that cannot fit in the bytes left, or a file too large
     FileError,      // the file could not be read or written
+    OutOfMemory,    // memory ran out while reading
 };
 
 // A short English description of a fault, for tools.

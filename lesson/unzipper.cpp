@@ -1,5 +1,6 @@
 #include "unzipper.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <vector>
 
 #include <minizip/unzip.h>
@@ -70,6 +72,46 @@ bool CrossesLink(const std::string& base, const std::vector<std::string>& parts,
             return true;
     }
     return false;
+}
+
+// Removes the folder at path when it holds nothing but folders, however deep (a
+// folder entry an older extraction left where a file must go). A loop, not a
+// recursion: one path at a time, never longer than PATH_MAX. False, with everything
+// left as it is below the first thing that is not an empty folder, otherwise.
+bool RemoveEmptyFolders(const std::string& root) {
+    std::string current = root;
+    for (;;) {
+        DIR* dir = opendir(current.c_str());
+        if (!dir)
+            return false;
+        std::string sub;
+        bool other = false;
+        while (struct dirent* entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name == "." || name == "..")
+                continue;
+            struct stat st;
+            std::string path = current + "/" + name;
+            if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && path.size() < PATH_MAX) {
+                sub = path;
+                break;
+            }
+            other = true;
+            break;
+        }
+        closedir(dir);
+        if (other)
+            return false;
+        if (!sub.empty()) {
+            current = sub;
+            continue;
+        }
+        if (rmdir(current.c_str()) != 0)
+            return false;
+        if (current == root)
+            return true;
+        current.erase(current.rfind('/'));
+    }
 }
 
 // "/a/./b/../c" -> "/a/c"; path must be absolute.
@@ -406,13 +448,59 @@ bool CUnzipper::ExtractEntryToMemory(std::string& bytes) {
         return false;
     if (unzOpenCurrentFile(Handle(m_hArchive)) != UNZ_OK)
         return SetError(label + ": the entry cannot be opened (unsupported method or damaged header)");
-    bool ok = CopyEntry(-1, &bytes, info, label);
+    bool ok;
+    try {
+        ok = CopyEntry(-1, &bytes, info, label);
+    } catch (const std::bad_alloc&) {
+        ok = SetError(label + ": out of memory");
+    }
     int closed = unzCloseCurrentFile(Handle(m_hArchive));
     if (ok && closed == UNZ_CRCERROR)
         ok = SetError(label + ": the data does not match its checksum");
     if (!ok)
         bytes.clear();
     return ok;
+}
+
+// Where an entry goes, or false (with the reason) when it may not be written there.
+// folder tells a folder entry; with flatten it goes nowhere (an empty path): flat
+// extraction makes no folders.
+bool CUnzipper::PlanEntry(const ZipEntryInfo& info, const std::string& dest, bool flatten, std::string& outPath,
+                          bool& folder) {
+    outPath.clear();
+    const std::string& name = info.name;
+    std::string label = "entry " + Quote(name);
+    if (name.find('\0') != std::string::npos)
+        return SetError(label + ": the name holds a zero byte");
+    folder = info.isFolder || (!name.empty() && name.back() == '/');
+    if (flatten) {
+        if (folder)
+            return true;
+        size_t slash = name.rfind('/');
+        std::string relative = slash == std::string::npos ? name : name.substr(slash + 1);
+        if (relative.empty() || relative == "." || relative == "..")
+            return SetError(label + ": no file name to write");
+        outPath = JoinPath(dest, relative);
+        if (outPath.size() >= PATH_MAX)
+            return SetError(label + ": the output path is too long");
+        return true;
+    }
+    // Checked before the name is taken apart: a name can be 64 KiB of "a/a/a/...".
+    if (dest.size() + 1 + name.size() >= PATH_MAX)
+        return SetError(label + ": the output path is too long");
+    bool climbs;
+    std::vector<std::string> parts = SplitName(name, climbs);
+    bool absolute = !name.empty() && name[0] == '/';
+    if (absolute || climbs)
+        return SetError(label + (folder ? ": the folder" : ": the file") + " would lie outside the destination");
+    if (parts.empty())
+        return folder ? true : SetError(label + ": no file name to write");
+    if (CrossesLink(dest, parts, folder ? parts.size() : parts.size() - 1))
+        return SetError(label + ": a link is in the way");
+    outPath = dest;
+    for (const std::string& part : parts)
+        outPath = JoinPath(outPath, part);
+    return true;
 }
 
 bool CUnzipper::ExtractEntry(const char* folder, bool flatten) {
@@ -424,57 +512,30 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten) {
     ZipEntryInfo info;
     if (!ReadEntryInfo(info))
         return false;
-    const std::string& name = info.name;
-    std::string label = "entry " + Quote(name);
-    if (name.find('\0') != std::string::npos)
-        return SetError(label + ": the name holds a zero byte");
-    bool absolute = !name.empty() && name[0] == '/';
-    bool climbs;
-    std::vector<std::string> parts = SplitName(name, climbs);
-
-    if (info.isFolder || (!name.empty() && name.back() == '/')) {
-        if (absolute || climbs)
-            return SetError(label + ": the folder would lie outside the destination");
-        if (CrossesLink(dest, parts, parts.size()))
-            return SetError(label + ": a link is in the way");
-        std::string path = dest;
-        for (const std::string& part : parts)
-            path = JoinPath(path, part);
-        if (!EnsureFolder(path.c_str()))
+    std::string outPath;
+    bool folderEntry;
+    if (!PlanEntry(info, dest, flatten, outPath, folderEntry))
+        return false;
+    std::string label = "entry " + Quote(info.name);
+    if (folderEntry) {
+        if (!outPath.empty() && !EnsureFolder(outPath.c_str()))
             return SetError(label + ": the folder cannot be created");
         return true;
     }
-
-    std::string relative;
-    if (flatten) {
-        size_t slash = name.rfind('/');
-        relative = slash == std::string::npos ? name : name.substr(slash + 1);
-        if (relative.empty() || relative == "." || relative == "..")
-            return SetError(label + ": no file name to write");
-    } else {
-        if (absolute || climbs)
-            return SetError(label + ": the file would lie outside the destination");
-        if (parts.empty())
-            return SetError(label + ": no file name to write");
-        if (CrossesLink(dest, parts, parts.size() - 1))
-            return SetError(label + ": a link is in the way");
-        for (const std::string& part : parts)
-            relative = relative.empty() ? part : relative + "/" + part;
-    }
-    std::string outPath = JoinPath(dest, relative);
-    if (outPath.size() >= PATH_MAX)
-        return SetError(label + ": the output path is too long");
     if (!EnsureParentFolder(outPath.c_str()))
         return SetError(label + ": the folder for the file cannot be created");
 
     // Whatever is at the output path is replaced, never written through: a link or a
-    // second name of another file would carry the data elsewhere.
+    // second name of another file would carry the data elsewhere. A folder goes only
+    // when nothing but folders is in it.
     struct stat st;
     if (lstat(outPath.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
-            return SetError(label + ": a folder of that name is in the way");
-        if (unlink(outPath.c_str()) != 0)
+        if (S_ISDIR(st.st_mode)) {
+            if (!RemoveEmptyFolders(outPath))
+                return SetError(label + ": a folder of that name is in the way");
+        } else if (unlink(outPath.c_str()) != 0) {
             return SetError(label + ": " + ErrnoText(errno));
+        }
     }
     int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (out < 0)
@@ -503,6 +564,28 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten) {
     return true;
 }
 
+// Deletes the files that the entries before the current one wrote. The list is
+// walked again rather than remembered, so an archive of a million entries costs no
+// memory here; it was walked that far already, so it walks again.
+void CUnzipper::RemoveExtracted(const std::string& dest, bool flatten, int count) {
+    std::string error = m_strError;
+    if (unzGoToFirstFile(Handle(m_hArchive)) == UNZ_OK) {
+        for (int i = 0; i < count; ++i) {
+            ZipEntryInfo info;
+            std::string outPath;
+            bool folderEntry;
+            if (ReadEntryInfo(info) && PlanEntry(info, dest, flatten, outPath, folderEntry) && !folderEntry) {
+                struct stat st;
+                if (lstat(outPath.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+                    unlink(outPath.c_str());
+            }
+            if (unzGoToNextFile(Handle(m_hArchive)) != UNZ_OK)
+                break;
+        }
+    }
+    m_strError = error;
+}
+
 bool CUnzipper::ExtractAll(const char* folder, bool flatten) {
     if (!m_hArchive)
         return SetError("no archive is open");
@@ -515,14 +598,18 @@ bool CUnzipper::ExtractAll(const char* folder, bool flatten) {
     if (!FirstEntry())
         return false;
     for (;;) {
-        if (!ExtractEntry(folder, flatten))
+        if (!ExtractEntry(folder, flatten)) {
+            RemoveExtracted(folder, flatten, m_index);
             return false;
+        }
         if (!NextEntry()) {
             if (m_atEnd) {
                 m_strError.clear();
                 return true;
             }
-            return false;  // the list broke off: entries would be missing
+            // The list broke off: entries would be missing.
+            RemoveExtracted(folder, flatten, m_index + 1);
+            return false;
         }
     }
 }
@@ -533,18 +620,24 @@ bool CUnzipper::EnsureFolder(const char* path) {
     std::string folder = path;
     while (folder.size() > 1 && folder.back() == '/')
         folder.pop_back();
+    if (folder.size() >= PATH_MAX)
+        return false;
     struct stat st;
     if (stat(folder.c_str(), &st) == 0)
         return S_ISDIR(st.st_mode);
-    size_t slash = folder.rfind('/');
-    if (slash != std::string::npos) {
-        std::string parent = slash == 0 ? "/" : folder.substr(0, slash);
-        if (!EnsureFolder(parent.c_str()))
+    // Each missing folder along the path in turn, from the top: a loop, so that no
+    // depth of nesting can exhaust the stack.
+    for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+        std::string part = slash == std::string::npos ? folder : folder.substr(0, slash);
+        if (stat(part.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode))
+                return false;
+        } else if (mkdir(part.c_str(), 0777) != 0 && !(errno == EEXIST && IsFolder(part))) {
             return false;
+        }
+        if (slash == std::string::npos)
+            return true;
     }
-    if (mkdir(folder.c_str(), 0777) == 0)
-        return true;
-    return errno == EEXIST && IsFolder(folder);
 }
 
 bool CUnzipper::EnsureParentFolder(const char* filePath) {

@@ -72,13 +72,15 @@ public:
     bool AtEndOfList() const { return m_atEnd; }
 
     // Extracts the current entry into folder (null: the default destination). With
-    // flatten, only the entry's file name is kept: pictures/01.jpg becomes 01.jpg.
-    // Folder entries create their folder (never flattened) and write nothing. An entry
-    // that fails leaves no file behind.
+    // flatten, only the entry's file name is kept: pictures/01.jpg becomes 01.jpg, and
+    // folder entries are passed over (flat extraction needs no folders). Without it,
+    // folder entries create their folder and write nothing. Output paths, of folders
+    // too, stay below PATH_MAX. A folder where the file must go is removed when it
+    // holds nothing but folders. An entry that fails leaves no file behind.
     bool ExtractEntry(const char* folder, bool flatten);
-    // Every entry in archive order; false at the first entry that fails (the earlier
-    // ones stay), for an empty archive, and when the entry list cannot be walked to
-    // its end.
+    // Every entry in archive order; false at the first entry that fails, for an empty
+    // archive, and when the entry list cannot be walked to its end. A failed
+    // extraction deletes the files it wrote (folders made without flatten stay).
     bool ExtractAll(const char* folder, bool flatten);
     // The current entry's data, checked and limited like ExtractEntry.
     bool ExtractEntryToMemory(std::string& bytes);
@@ -87,7 +89,8 @@ public:
     const std::string& GetError() const { return m_strError; }
 
     // The folder exists afterwards, missing parents created. False when the path, or a
-    // part of it, is something other than a folder.
+    // part of it, is something other than a folder, and for a path of PATH_MAX bytes
+    // or more.
     static bool EnsureFolder(const char* path);
     // EnsureFolder of everything before the last "/"; false when there is none.
     static bool EnsureParentFolder(const char* filePath);
@@ -101,6 +104,9 @@ private:
     bool MatchesExtension(const char* extension);
     bool Readable(const ZipEntryInfo& info, const std::string& label);
     bool CopyEntry(int out, std::string* memory, const ZipEntryInfo& info, const std::string& label);
+    bool PlanEntry(const ZipEntryInfo& info, const std::string& dest, bool flatten, std::string& outPath,
+                   bool& folder);
+    void RemoveExtracted(const std::string& dest, bool flatten, int count);
 
     void* m_hArchive = nullptr;  // unzFile
     std::string m_destination;
@@ -113,7 +119,8 @@ private:
     ZipMemorySpan m_memory;  // backing of an archive opened from memory
 };
 
-// The player's entry point: every file of the package, flat, into folder.
+// The player's entry point: every file of the package, flat, into folder. On false
+// nothing it wrote is left there.
 bool ExtractPackage(const std::string& packagePath, const std::string& folder);
 // The same; on false, error (when given) says why.
 bool ExtractPackage(const std::string& packagePath, const std::string& folder, std::string* error);

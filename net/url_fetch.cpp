@@ -60,6 +60,30 @@ size_t WriteCallback(char* data, size_t size, size_t items, void* user) {
 
 }  // namespace
 
+std::string EncodeUrlForFetch(const std::string& url) {
+    // The host is left alone: it is no place for such bytes, and curl judges it.
+    size_t from = 0;
+    size_t scheme = url.find("://");
+    if (scheme != std::string::npos) {
+        from = url.find('/', scheme + 3);
+        if (from == std::string::npos)
+            return url;
+    }
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out = url.substr(0, from);
+    for (size_t i = from; i < url.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(url[i]);
+        if (c == ' ' || c >= 0x80) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 bool FetchUrlToFile(const std::string& url, const std::string& localPath, IFetchProgress* progress,
                     std::string* error) {
     return FetchUrlToFile(url, localPath, progress, FetchOptions{}, error);
@@ -123,7 +147,8 @@ bool FetchUrlToFile(const std::string& url, const std::string& localPath, IFetch
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &state);
 
     netdetail::DriveResult drive;
-    if (curl_easy_setopt(easy, CURLOPT_URL, url.c_str()) == CURLE_OK)
+    const std::string encoded = EncodeUrlForFetch(url);
+    if (curl_easy_setopt(easy, CURLOPT_URL, encoded.c_str()) == CURLE_OK)
         drive = netdetail::DriveTransfer(easy, options.stallTimeoutMs, [&pump] { return pump.Due(); });
     else
         drive = {netdetail::DriveEnd::Finished, CURLE_URL_MALFORMAT};

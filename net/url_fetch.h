@@ -27,7 +27,12 @@ struct FetchOptions {
     long stallTimeoutMs = 30000;
 };
 
-// Fetches `url` into `localPath`, never from a cache. On success the complete
+// The URL as curl takes it: spaces and bytes from 0x80 (CP949 file names) after the
+// host are written as %XX, which curl refuses or sends raw. Nothing else changes, so
+// an address that is already encoded stays as it is.
+std::string EncodeUrlForFetch(const std::string& url);
+
+// Fetches `url` (through EncodeUrlForFetch) into `localPath`, never from a cache. On success the complete
 // body is at `localPath`. On any failure (no such host, refused connection,
 // HTTP status 400 or above, a write failure, a time-out, an abort from Pump)
 // returns false, leaves no file at `localPath` and puts the reason in `error`.

@@ -19,12 +19,21 @@ BOOL CMainDlg::OpenLesson(const std::string& packagePath) {
     ClearFolderFiles(folder);
     CreateDirectories(folder);
 
+    // Without a lesson neither Stop nor Prac can be pressed: a test run that loses its
+    // lesson here ends as Stop would end it, so no recording outlives it.
+    auto endTestRun = [this] {
+        if (m_bTestRunning || m_recorder.IsCapturing())
+            EndTest(1);
+    };
     if (!ExtractPackage(packagePath, folder)) {
+        endTestRun();
         ShowMessage("압축해제실패!");
         return 0;
     }
-    if (!m_cfg.Load(JoinPath(folder, "config.cfg"))) {
+    // Packages made where file names ignore letter case may spell it differently.
+    if (!m_cfg.Load(FindFileIgnoringCase(folder, "config.cfg"))) {
         ClearFolderFiles(folder);
+        endTestRun();
         return 0;
     }
     m_bLessonLoaded = 1;

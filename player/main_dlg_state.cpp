@@ -221,5 +221,5 @@ std::string CMainDlg::TempPath(const std::string& name) {
     // Temp folder, so it names nothing.
     if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
         return std::string();
-    return JoinPath(GetTempFolder(), name);
+    return FindFileIgnoringCase(GetTempFolder(), name);
 }

@@ -20,7 +20,7 @@ BOOL CMP3Recorder::Open(IMessageTarget* window, const std::string& path) {
         return 1;
     m_pLevelWindow = window;
 
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return 0;
     m_hFile = fd;

@@ -8,6 +8,8 @@ source "$(dirname "$0")/lib.sh"
 start_server server
 ARGS=(kim7 C1 A01 L03 D5 1)
 STALE=$VORUR_DATA_DIR/demo1.viz
+# downloads_empty FOLDER: nothing is left in the player's Downloads folder but its mark.
+downloads_empty() { test -z "$(find "$1/Downloads" -mindepth 1 ! -name .vorur-ozudiz 2>/dev/null)"; }
 
 # Six or eight arguments: silent end before any download; nothing deleted.
 echo stale > "$STALE"
@@ -35,7 +37,7 @@ check "the player ends after the message" exits_within 10 "$PLAYER_PID"
 # A 404: silent end, no package file left (a stale one is deleted first).
 start_player "${SERVER_URL}missing.viz" "${ARGS[@]}"
 check "a missing package ends silently" exits_within 15 "$PLAYER_PID"
-check "no package file is left behind" test ! -e "$VORUR_DATA_DIR/missing.viz"
+check "no package file is left behind" downloads_empty "$VORUR_DATA_DIR"
 
 # The codec library missing beside a copy of the player: the message names it, and
 # nothing is downloaded.
@@ -73,11 +75,49 @@ else
     fail "the first player never showed its window"
     kill -9 "$FIRST"
 fi
-check "the package was deleted after opening" test ! -e "$VORUR_DATA_DIR/demo1.viz"
+check "the package was deleted after opening" downloads_empty "$VORUR_DATA_DIR"
 start_player "${SERVER_URL}demo1.viz" "${ARGS[@]}"
 check "after the first has ended a new start takes the guard" wait_main 20
 kill "$PLAYER_PID"
-exits_within 10 "$PLAYER_PID"
+exits_within 10 "$PLAYER_PID" || kill -9 "$PLAYER_PID"
+
+# A portable copy: a URL naming a file of the player's folder, or pointing into it,
+# deletes nothing there.
+PORT=$WORK/portable
+mkdir -p "$PORT"
+cp "$BIN_DIR/Vorur_Ozudiz" "$BIN_DIR/libDovOvoru.so" "$DEMO_DIR/demo1.viz" "$PORT/"
+as_copy() { env -u VORUR_DATA_DIR -u XDG_DATA_HOME "$@" >> "$WORK/player.log" 2>&1 & PLAYER_PID=$!; PIDS+=("$PLAYER_PID"); }
+as_copy "$PORT/Vorur_Ozudiz" "${SERVER_URL}libDovOvoru.so" "${ARGS[@]}"
+check "a download named like the codec library ends silently" exits_within 15 "$PLAYER_PID"
+check "the codec library is still there" cmp -s "$BIN_DIR/libDovOvoru.so" "$PORT/libDovOvoru.so"
+as_copy "$PORT/Vorur_Ozudiz" "file://$PORT/demo1.viz" "${ARGS[@]}"
+if wait_main 20; then
+    pass "a package beside the player opens"
+    check "the lesson is in the copy's own Temp folder" test -f "$PORT/Temp/config.cfg"
+else
+    fail "a package beside the player did not open"
+fi
+kill "$PLAYER_PID"
+exits_within 10 "$PLAYER_PID" || kill -9 "$PLAYER_PID"
+check "the package beside the player is kept" cmp -s "$DEMO_DIR/demo1.viz" "$PORT/demo1.viz"
+check "the copy's download folder is empty again" downloads_empty "$PORT"
+
+# A copy dropped among the user's files never takes their Temp folder: it keeps its
+# files in the per-user data folder.
+mkdir -p "$HOME/Downloads/Temp"
+echo "the user's own" > "$HOME/Downloads/Temp/notes.txt"
+cp "$BIN_DIR/Vorur_Ozudiz" "$BIN_DIR/libDovOvoru.so" "$HOME/Downloads/"
+as_copy "$HOME/Downloads/Vorur_Ozudiz" "${SERVER_URL}demo1.viz" "${ARGS[@]}"
+if wait_main 20; then
+    pass "a copy among the user's files opens the lesson"
+    check "its lesson is in the per-user data folder" test -f "$HOME/.local/share/Dazuzor/Vorur_Ozudiz2/Temp/config.cfg"
+else
+    fail "a copy among the user's files did not open the lesson"
+fi
+kill "$PLAYER_PID"
+exits_within 10 "$PLAYER_PID" || kill -9 "$PLAYER_PID"
+check "the user's Temp folder is untouched" test "$(cat "$HOME/Downloads/Temp/notes.txt")" = "the user's own"
+check "the per-user data folder is the user's alone" test "$(stat -c %a "$HOME/.local/share/Dazuzor/Vorur_Ozudiz2")" = 700
 
 # The outbox goes out in the background at every start: the window opens while a
 # recording is on its way, a player killed mid-send loses nothing, and the next

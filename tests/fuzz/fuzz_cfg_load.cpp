@@ -1,7 +1,8 @@
 // Fuzz target: config.cfg loading from bytes and from a file.
 //
-// Beyond not crashing: bytes and file must give the same verdict and lesson, and a
-// lesson that loaded must save and load again to the same bytes.
+// Beyond not crashing: bytes and file must give the same verdict and lesson, a
+// lesson that loaded must save and load again to the same bytes, and no count makes
+// more slots than the bytes could hold.
 #include <unistd.h>
 
 #include <cstdint>
@@ -35,6 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     CCfgFile fromBytes;
     bool okBytes = fromBytes.LoadFromBytes(data, size);
+    Check(static_cast<size_t>(fromBytes.GetPackCount()) <= size / 2);
     for (int i = -1; i <= fromBytes.GetPackCount(); ++i) {
         if (const CCfgPack* p = fromBytes.GetPack(i))
             Check(p->soundFile.size() + p->answerText.size() <= 2 * size);

@@ -1,7 +1,8 @@
 // Fuzz target: extraction of an archive held in memory.
 //
 // Beyond not crashing: whatever the archive holds, nothing appears beside the two
-// destination folders and no link is ever created.
+// destination folders and no link is ever created; flat extraction makes no folder;
+// an extraction that fails leaves no file behind.
 #include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,11 +42,27 @@ struct Sandbox {
 };
 
 const Sandbox* g_box = nullptr;
+int g_files = 0;
+int g_folders = 0;
 
 int Inspect(const char* path, const struct stat* st, int type, struct FTW*) {
     if (type == FTW_SL || type == FTW_SLN || S_ISLNK(st->st_mode) || !g_box->Allowed(path))
         abort();
     return 0;
+}
+
+int Count(const char*, const struct stat* st, int, struct FTW* ftw) {
+    if (ftw->level > 0)
+        ++(S_ISDIR(st->st_mode) ? g_folders : g_files);
+    return 0;
+}
+
+// Files and folders below folder.
+void Census(const std::string& folder, int& files, int& folders) {
+    g_files = g_folders = 0;
+    nftw(folder.c_str(), Count, 16, FTW_PHYS);
+    files = g_files;
+    folders = g_folders;
 }
 
 int Remove(const char* path, const struct stat*, int, struct FTW*) {
@@ -83,11 +100,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (walked > count && count > 0)
         abort();
-    unz.ExtractAll(box.flat.c_str(), true);
+    int files, folders;
+    bool flatOk = unz.ExtractAll(box.flat.c_str(), true);
+    Census(box.flat, files, folders);
+    if (folders != 0 || (!flatOk && files != 0))
+        abort();
     CUnzipper again;
     if (again.OpenArchiveFromMemory(data, size)) {
         again.SetLimits(1 << 20, 4 << 20);
-        again.ExtractAll(box.keep.c_str(), false);
+        bool keptOk = again.ExtractAll(box.keep.c_str(), false);
+        Census(box.keep, files, folders);
+        if (!keptOk && files != 0)
+            abort();
     }
     box.Verify();
     return 0;

@@ -277,6 +277,22 @@ TEST(CfgFile, SizesThatCannotFitFailWithoutAllocating) {
     // 0xFFFFFFFF is no valid length.
     EXPECT_FALSE(Load(cfg, head + std::string("\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 7) + "short"));
     EXPECT_EQ(cfg.GetPack(0), nullptr);
+
+    // A file of null pages up to the size limit loads; one byte more is refused
+    // unread, from bytes and from a file alike.
+    const uint32_t slots = static_cast<uint32_t>((CCfgFile::kMaxFileBytes - 10) / 2);
+    std::string nulls = U32(0) + U16(0xFFFF) + U32(slots) + std::string(2 * slots, '\0');
+    ASSERT_EQ(nulls.size(), CCfgFile::kMaxFileBytes);
+    ASSERT_TRUE(Load(cfg, nulls));
+    EXPECT_EQ(cfg.GetPackCount(), static_cast<int>(slots));
+    nulls.push_back('\0');
+    EXPECT_FALSE(Load(cfg, nulls));
+    EXPECT_EQ(cfg.GetLastFault(), ArchiveFault::TooLarge);
+    EXPECT_EQ(cfg.GetPackCount(), 0);
+    TempDir dir;
+    ASSERT_TRUE(testsupport::WriteFile(dir.file("config.cfg"), nulls));
+    EXPECT_FALSE(cfg.Load(dir.file("config.cfg")));
+    EXPECT_EQ(cfg.GetLastFault(), ArchiveFault::TooLarge);
 }
 
 TEST(CfgFile, SecondLoadReplacesOrClearsTheFirst) {

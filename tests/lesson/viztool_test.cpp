@@ -218,7 +218,12 @@ TEST_F(VizTool, InputsThatDoNotLoadGiveOneLineAndStatusOne) {
     ASSERT_TRUE(WriteFile(dir.file("short.cfg"), std::string("\x01\x00\x00\x00\x02\x00", 6)));
     ASSERT_TRUE(testzip::Build(dir.file("nocfg.viz"), {testzip::File("01.wav", "x")}));
     ASSERT_TRUE(WriteFile(dir.file("bad.json"), "{\"textBesidePicture\": 0, \"pages\": [{}]}"));
-    ASSERT_TRUE(testzip::Build(dir.file("escape.viz"), {testzip::Folder("../up/")}));
+    ASSERT_TRUE(testzip::Build(dir.file("noname.viz"), {testzip::File("a/..", "x")}));
+    // A config.cfg over the player's 16 MiB: a small package, refused before it fills
+    // memory.
+    std::string huge = std::string("\0\0\0\0\xFF\xFF\x00\x00\x80\x00", 10) + std::string(17 << 20, '\0');
+    ASSERT_TRUE(testzip::Build(dir.file("huge.viz"), {testzip::File("config.cfg", huge)}));
+    ASSERT_TRUE(WriteFile(dir.file("huge.cfg"), huge));
 
     struct Case {
         std::vector<std::string> args;
@@ -230,7 +235,10 @@ TEST_F(VizTool, InputsThatDoNotLoadGiveOneLineAndStatusOne) {
         {{"dump", dir.file("nocfg.viz")}, "no config.cfg"},
         {{"check", dir.file("nocfg.viz")}, "no config.cfg"},
         {{"check", dir.file("text.viz")}, "zip"},
-        {{"extract", dir.file("escape.viz"), dir.file("x")}, "outside"},
+        {{"extract", dir.file("noname.viz"), dir.file("x")}, "no file name"},
+        {{"dump", dir.file("huge.viz")}, "limit"},
+        {{"check", dir.file("huge.viz")}, "too large"},
+        {{"dump", dir.file("huge.cfg")}, "too large"},
         {{"pack", dir.file("bad.json"), dir.file("out.viz")}, "pages[0].soundFile"},
         {{"pack", dir.file("absent.json"), dir.file("out.viz")}, "absent.json"},
     };
@@ -244,6 +252,54 @@ TEST_F(VizTool, InputsThatDoNotLoadGiveOneLineAndStatusOne) {
         EXPECT_NE(r.err.find(c.mentions), std::string::npos) << r.err;
     }
     EXPECT_FALSE(testsupport::Exists(dir.file("out.viz")));
+}
+
+// Packages made where file names ignore letter case, and folder entries of hostile
+// shapes: the tools read them as the player does.
+TEST_F(VizTool, ForeignAndHostilePackagesReadAsThePlayerReadsThem) {
+    auto lesson = [](const std::string& sound) {
+        CCfgFile cfg;
+        cfg.packs.RemoveAll();
+        auto* pack = new CCfgPack;
+        pack->soundFile = sound;
+        pack->pictureFile = "01.bmp";
+        cfg.packs.Add(pack);
+        std::string bytes;
+        cfg.SaveToBytes(bytes);
+        return bytes;
+    };
+    std::string deep;
+    for (int i = 0; i < 30000; ++i)
+        deep += "a/";
+    struct Case {
+        const char* what;
+        std::vector<testzip::Entry> entries;
+        const char* sound;  // what dump shows as the first page's sound
+    } cases[] = {
+        {"upper-case names", {testzip::File("CONFIG.CFG", lesson("01.wav")), testzip::File("01.WAV", Wave()),
+                              testzip::File("01.BMP", Bitmap())}, "01.wav"},
+        {"two spellings: the first in byte order", {testzip::File("config.CFG", lesson("x.wav")),
+                                                   testzip::File("Config.cfg", lesson("01.wav")),
+                                                   testzip::File("01.wav", Wave()), testzip::File("01.bmp", Bitmap())},
+         "01.wav"},
+        {"the exact name wins", {testzip::File("CONFIG.CFG", lesson("x.wav")), testzip::File("config.cfg", lesson("01.wav")),
+                                 testzip::File("01.wav", Wave()), testzip::File("01.Bmp", Bitmap())}, "01.wav"},
+        {"folder entries 30,000 deep and named config.cfg", {testzip::Folder(deep), testzip::Folder("config.cfg/"),
+                                                             testzip::File("config.cfg", lesson("01.wav")),
+                                                             testzip::File("01.wav", Wave()),
+                                                             testzip::File("01.bmp", Bitmap())}, "01.wav"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(testzip::Build(dir.file("p.viz"), c.entries));
+        ToolRun check = Viztool(dir, {"check", dir.file("p.viz")});
+        EXPECT_EQ(check.status, 0) << check.out << check.err;
+        ToolRun dump = Viztool(dir, {"dump", dir.file("p.viz")});
+        EXPECT_EQ(dump.status, 0) << dump.err;
+        EXPECT_NE(dump.out.find(std::string("\"soundFile\": \"") + c.sound + "\""), std::string::npos) << dump.out;
+        ToolRun extract = Viztool(dir, {"extract", dir.file("p.viz"), dir.file("out")});
+        EXPECT_EQ(extract.status, 0) << extract.err;
+    }
 }
 
 TEST_F(VizTool, HelpAndUsage) {

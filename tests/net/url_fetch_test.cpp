@@ -209,3 +209,34 @@ TEST(UrlFetch, AsksPastEveryCacheAndStaysOffTheLocalDisk) {
         EXPECT_FALSE(testsupport::Exists(local.file("b.viz")));
     }
 }
+
+// Spaces and CP949 bytes in a launcher's address: curl refuses them or sends them
+// raw, so they go as %XX; nothing else is touched.
+TEST(UrlFetch, AddressesAreEncodedOnlyWhereCurlWouldRefuse) {
+    struct Case {
+        const char* url;
+        const char* sent;
+    } cases[] = {
+        {"http://h/data/unit 01.viz", "http://h/data/unit%2001.viz"},
+        {"http://h/\xB0\xAD\xC1\xC2.viz", "http://h/%B0%AD%C1%C2.viz"},
+        {"http://h/get.asp?f=a b&g=%20#x", "http://h/get.asp?f=a%20b&g=%20#x"},
+        {"http://h/already%20encoded.viz", "http://h/already%20encoded.viz"},
+        {"http://h\xB0:80/x", "http://h\xB0:80/x"},  // the host is curl's to judge
+        {"http://h", "http://h"},
+        {"file:///tmp/a b.viz", "file:///tmp/a%20b.viz"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(EncodeUrlForFetch(c.url), c.sent) << c.url;
+
+    TempDir local;
+    const std::string name = "\xB0\xAD \xC1\xC2.viz";  // "강 좌.viz" in CP949
+    nettest::RawServer server({nettest::HttpReply("PK-package")});
+    ASSERT_TRUE(FetchUrlToFile(server.Url(name), local.file("a.viz"), nullptr));
+    nettest::RawRequest req;
+    ASSERT_TRUE(server.WaitRequest(req));
+    EXPECT_EQ(req.head.rfind("GET /%B0%AD%20%C1%C2.viz HTTP/1.1\r\n", 0), 0u) << req.head;
+    // A local file of that name, through a file:// address.
+    ASSERT_TRUE(testsupport::WriteFile(local.file(name), "local package"));
+    ASSERT_TRUE(FetchUrlToFile("file://" + local.file(name), local.file("b.viz"), nullptr));
+    EXPECT_EQ(testsupport::ReadFile(local.file("b.viz")), "local package");
+}

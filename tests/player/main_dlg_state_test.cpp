@@ -1,7 +1,11 @@
 // The player's state table walked on a real dialog: commands, ticks, enable rules.
+#include <sys/stat.h>
+
 #include <QImage>
+#include <map>
 
 #include "main_dlg_fixture.h"
+#include "unzipper.h"
 
 namespace {
 
@@ -283,6 +287,72 @@ TEST_F(MainDlgTest, PackageWithoutConfigOpensNothingSilently) {
     EXPECT_TRUE(m_box.shown.empty());
     EXPECT_FALSE(m_dlg->m_bLessonLoaded);
     EXPECT_FALSE(testsupport::Exists(TempFolder() + "/readme.txt"));
+}
+
+// A package made where file names ignore letter case: config.cfg and the page files
+// are found whatever case the archive gives them.
+TEST_F(MainDlgTest, LessonFilesAreFoundIgnoringLetterCase) {
+    // The entries of a sound package, each renamed as the case says.
+    auto repack = [this](const std::string& package, const std::map<std::string, std::string>& names) {
+        CUnzipper unz(package.c_str());
+        std::vector<std::pair<std::string, std::string>> entries;
+        for (bool more = unz.FirstEntry(); more; more = unz.NextEntry()) {
+            ZipEntryInfo info;
+            std::string bytes;
+            EXPECT_TRUE(unz.ReadEntryInfo(info) && unz.ExtractEntryToMemory(bytes));
+            auto renamed = names.find(info.name);
+            entries.emplace_back(renamed == names.end() ? info.name : renamed->second, bytes);
+        }
+        std::string path = m_tmp.file("foreign.viz");
+        EXPECT_TRUE(WriteZip(path, entries));
+        return path;
+    };
+    struct Case {
+        std::map<std::string, std::string> names;
+        bool loaded;
+        const char* soundOpened;
+    } cases[] = {
+        {{{"config.cfg", "CONFIG.CFG"}, {"p0.png", "P0.PNG"}, {"s0.wav", "S0.Wav"}}, true, "open S0.Wav"},
+        {{{"config.cfg", "Config.Cfg"}}, true, "open s0.wav"},
+        {{{"config.cfg", "config.cfg.bak"}}, false, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.names.begin()->second);
+        Start(repack(MakePackage("a.viz", Pages(2)), c.names));
+        EXPECT_EQ(m_dlg->m_bLessonLoaded, c.loaded);
+        if (!c.loaded)
+            continue;
+        EXPECT_EQ(m_dlg->m_nCurPage, 0);
+        EXPECT_TRUE(m_dlg->m_picture.IsLoaded());
+        ASSERT_FALSE(m_sound.Log().empty());
+        EXPECT_EQ(m_sound.Log().back(), c.soundOpened);
+    }
+}
+
+// Folder entries named like a lesson's files leave nothing in the Temp folder that
+// could stand in a later lesson's way.
+TEST_F(MainDlgTest, FolderEntriesNamedLikeLessonFilesBreakNoLaterLesson) {
+    CUnzipper unz(MakePackage("a.viz", Pages(1)).c_str());
+    std::vector<std::pair<std::string, std::string>> entries = {{"config.cfg/", ""}, {"s0.wav/", ""}};
+    for (bool more = unz.FirstEntry(); more; more = unz.NextEntry()) {
+        ZipEntryInfo info;
+        std::string bytes;
+        ASSERT_TRUE(unz.ReadEntryInfo(info) && unz.ExtractEntryToMemory(bytes));
+        entries.emplace_back(info.name, bytes);
+    }
+    ASSERT_TRUE(WriteZip(m_tmp.file("folders.viz"), entries));
+    Start(m_tmp.file("folders.viz"));
+    EXPECT_TRUE(m_dlg->m_bLessonLoaded);
+    EXPECT_EQ(m_dlg->m_nCurPage, 0);
+    m_chooser.next = MakePackage("b.viz", Pages(2));
+    m_dlg->OnFileOpen();
+    EXPECT_TRUE(m_dlg->m_bLessonLoaded);
+    EXPECT_EQ(m_dlg->GetPageCount(), 2);
+    struct stat st;
+    for (const char* name : {"config.cfg", "s0.wav"}) {
+        ASSERT_EQ(lstat((TempFolder() + "/" + name).c_str(), &st), 0) << name;
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
+    }
 }
 
 TEST_F(MainDlgTest, FileOpenReplacesTheLessonAndKeepsTheModes) {

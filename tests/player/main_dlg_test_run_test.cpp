@@ -1,5 +1,7 @@
 // The recorded test run on a real dialog: the recorder on SDL's dummy capture, the
 // simulated mixer, scripted answers, a recorded upload and the outbox it leaves.
+#include <sys/stat.h>
+
 #include "main_dlg_fixture.h"
 #include "codec_binding.h"
 #include "mixer_sim.h"
@@ -62,6 +64,9 @@ TEST_F(TestRunTest, PlayStartsRecordingFromPageZero) {
     EXPECT_TRUE(m_dlg->IsPlaying());
     EXPECT_TRUE(m_dlg->m_recorder.IsCapturing());
     EXPECT_TRUE(Recording());
+    struct stat st;
+    ASSERT_EQ(stat(RecordingPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);  // the learner's voice is theirs alone
     EXPECT_TRUE(Enabled(IDC_STOP));
     EXPECT_FALSE(Enabled(IDC_PLAY));
     Click(IDC_STOP);
@@ -169,6 +174,43 @@ TEST_F(TestRunTest, StopPracAndClosingAbortWithoutAsking) {
         EXPECT_FALSE(Recording()) << how;
         EXPECT_TRUE(m_box.shown.empty()) << how;
         EXPECT_TRUE(m_uploads.empty()) << how;
+    }
+}
+
+// Ctrl+O on a package that does not open takes the lesson away, and with it Stop and
+// Prac: the run must end there, as Stop ends it, or its recording would go on.
+TEST_F(TestRunTest, ALessonThatFailsToOpenEndsTheRunAsStopWould) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> entries;  // none: not a zip
+        std::vector<std::string> shown;
+    } cases[] = {
+        {"not a zip", {}, {"압축해제실패!"}},
+        {"no config.cfg", {{"readme.txt", "hello"}}, {}},
+        {"a damaged config.cfg", {{"config.cfg", "\x01\x00"}}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_box.shown.clear();
+        Start(MakePackage("a.viz", TwoPages()));
+        Click(IDC_TEST);
+        Click(IDC_PLAY);
+        Tick(500);
+        ASSERT_TRUE(Recording());
+        std::string broken = m_tmp.file("broken.viz");
+        if (c.entries.empty())
+            ASSERT_TRUE(testsupport::WriteFile(broken, "not a zip"));
+        else
+            ASSERT_TRUE(WriteZip(broken, c.entries));
+        m_chooser.next = broken;
+        m_dlg->OnFileOpen();
+        EXPECT_FALSE(m_dlg->m_bLessonLoaded);
+        EXPECT_FALSE(m_dlg->m_bTestRunning);
+        EXPECT_FALSE(m_dlg->m_recorder.IsCapturing());
+        EXPECT_FALSE(Recording());
+        EXPECT_TRUE(m_dlg->m_bTestMode);  // as after Stop
+        EXPECT_EQ(m_box.shown, c.shown);
+        EXPECT_TRUE(m_uploads.empty());
     }
 }
 

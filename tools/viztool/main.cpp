@@ -6,13 +6,17 @@
 //   viztool check PACKAGE
 //
 // Exit status: 0 done, 1 the input does not load or has problems, 2 wrong usage.
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <fstream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -68,8 +72,9 @@ const char kExtractHelp[] =
     "usage: viztool extract PACKAGE FOLDER\n"
     "\n"
     "Extracts every file of PACKAGE into FOLDER exactly as the player does: without\n"
-    "the archive's folders, replacing files of the same name, refusing names that\n"
-    "would lead outside FOLDER, damaged data and entries larger than 2 GiB.\n";
+    "the archive's folders (folder entries make nothing), replacing files of the\n"
+    "same name, refusing names that would lead outside FOLDER, damaged data and\n"
+    "entries larger than 2 GiB. When it fails, the files it wrote are deleted again.\n";
 
 const char kCheckHelp[] =
     "usage: viztool check PACKAGE\n"
@@ -77,7 +82,9 @@ const char kCheckHelp[] =
     "Extracts PACKAGE into a temporary folder as the player does, loads its\n"
     "config.cfg and lists every page (counted from 1) whose picture or sound is not\n"
     "named, is missing from the package or does not decode, and every empty page\n"
-    "slot. Exit status 0 when there is nothing to report, 1 otherwise.\n";
+    "slot. Names are looked up as the player does: when the exact name is missing,\n"
+    "one that differs only in letter case serves. Exit status 0 when there is\n"
+    "nothing to report, 1 otherwise.\n";
 
 // Messages are one line: control bytes from names would break that.
 std::string OneLine(std::string text) {
@@ -118,44 +125,64 @@ bool LooksLikeZip(const std::string& path) {
     return in.read(magic, 2) && magic[0] == 'P' && magic[1] == 'K';
 }
 
+std::string BaseName(const std::string& name) {
+    size_t slash = name.rfind('/');
+    return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
 // The lesson inside a package: its config.cfg as the player would find it after a
-// flat extraction (the last entry of that name wins).
+// flat extraction. That is the file named exactly config.cfg when there is one, else
+// the first in byte order of the names that differ from it only in letter case; of
+// several entries of that name, the last one wins.
 bool LoadFromPackage(const std::string& path, CCfgFile& cfg, std::string& why) {
     CUnzipper unz;
     if (!unz.OpenArchive(path.c_str())) {
         why = unz.GetError();
         return false;
     }
-    if (!unz.FirstEntry()) {
-        why = "the package holds no entries";
-        return false;
-    }
+    // Walks the entries; each (file) entry's base name goes to visit, which returns
+    // whether to take that entry's data.
     std::string config;
-    bool found = false;
-    do {
-        ZipEntryInfo info;
-        if (!unz.ReadEntryInfo(info)) {
+    auto walk = [&](const std::function<bool(const std::string&)>& visit) {
+        if (!unz.FirstEntry()) {
+            why = "the package holds no entries";
+            return false;
+        }
+        do {
+            ZipEntryInfo info;
+            if (!unz.ReadEntryInfo(info)) {
+                why = unz.GetError();
+                return false;
+            }
+            if (info.isFolder || !visit(BaseName(info.name)))
+                continue;
+            if (!unz.ExtractEntryToMemory(config)) {
+                why = unz.GetError();
+                return false;
+            }
+        } while (unz.NextEntry());
+        if (!unz.AtEndOfList()) {
             why = unz.GetError();
             return false;
         }
-        size_t slash = info.name.rfind('/');
-        std::string base = slash == std::string::npos ? info.name : info.name.substr(slash + 1);
-        if (base != kConfigName || info.isFolder)
-            continue;
-        if (!unz.ExtractEntryToMemory(config)) {
-            why = unz.GetError();
+        return true;
+    };
+    std::string chosen;
+    if (!walk([&](const std::string& base) {
+            if (EqualsIgnoringCase(base, kConfigName) && chosen != kConfigName &&
+                (chosen.empty() || base == kConfigName || base < chosen))
+                chosen = base;
             return false;
-        }
-        found = true;
-    } while (unz.NextEntry());
-    if (!unz.AtEndOfList()) {
-        why = unz.GetError();
+        }))
         return false;
-    }
-    if (!found) {
+    if (chosen.empty()) {
         why = "the package holds no config.cfg";
         return false;
     }
+    // The player reads no larger config.cfg; the limit also keeps it from filling memory.
+    unz.SetLimits(CCfgFile::kMaxFileBytes, CUnzipper::kDefaultArchiveLimit);
+    if (!walk([&](const std::string& base) { return base == chosen; }))
+        return false;
     if (!cfg.LoadFromBytes(config.data(), config.size())) {
         why = std::string("config.cfg: ") + DescribeArchiveFault(cfg.GetLastFault());
         return false;
@@ -194,13 +221,11 @@ int Dump(const std::vector<std::string>& args) {
             return Fail("dump", path + ": " + (FileExists(path) ? "cannot be read" : "no such file"));
         return Fail("dump", path + ": not a lesson configuration: " + DescribeArchiveFault(cfg.GetLastFault()));
     }
-    std::string json;
-    std::vector<std::string> warnings;
-    LessonToJson(cfg, json, &warnings);
-    for (const std::string& w : warnings)
-        std::fprintf(stderr, "viztool dump: warning: %s\n", OneLine(w).c_str());
-    std::fwrite(json.data(), 1, json.size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    // Written as it is made: a lesson of millions of pages is never held twice.
+    WriteLessonJson(
+        cfg, [](const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); },
+        [](const std::string& w) { std::fprintf(stderr, "viztool dump: warning: %s\n", OneLine(w).c_str()); });
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
 }
 
 int Extract(const std::vector<std::string>& args) {
@@ -251,7 +276,7 @@ int Check(const std::vector<std::string>& args) {
     if (!ExtractPackage(package, scratch.path(), &error))
         return Fail("check", package + ": " + error);
     CCfgFile cfg;
-    if (!cfg.Load(JoinPath(scratch.path(), kConfigName))) {
+    if (!cfg.Load(FindFileIgnoringCase(scratch.path(), kConfigName))) {
         if (cfg.GetLastFault() == ArchiveFault::FileError)
             return Fail("check", package + ": the package holds no config.cfg");
         return Fail("check", package + ": config.cfg: " + DescribeArchiveFault(cfg.GetLastFault()));
@@ -260,14 +285,42 @@ int Check(const std::vector<std::string>& args) {
     if (!InitMediaCheck(&why))
         return Fail("check", "the sound decoders cannot be set up: " + why);
 
-    std::vector<std::string> problems;
+    // The package's files, listed once: a lesson of a million pages must not make a
+    // million folder scans or decodes. As the player finds them: the exact name, else
+    // the first in byte order of those equal to it ignoring letter case.
+    std::map<std::string, std::string> byFoldedName;
+    if (DIR* folder = opendir(scratch.path().c_str())) {
+        while (struct dirent* entry = readdir(folder)) {
+            std::string name = entry->d_name;
+            std::string& first = byFoldedName[FoldNameCase(name)];
+            if (first.empty() || name < first)
+                first = name;
+        }
+        closedir(folder);
+    }
+    auto find = [&](const std::string& name) -> std::string {
+        struct stat st;
+        if (lstat(JoinPath(scratch.path(), name).c_str(), &st) == 0)
+            return name;
+        auto it = byFoldedName.find(FoldNameCase(name));
+        return it == byFoldedName.end() ? std::string() : it->second;
+    };
+    // "picture/01.jpg" -> why it does not decode as one ("" when it does).
+    std::map<std::string, std::string> verdicts;
+
+    // Each problem is printed as it is found, never gathered.
+    long problems = 0;
+    auto report = [&problems](const std::string& text) {
+        std::printf("%s\n", OneLine(text).c_str());
+        ++problems;
+    };
     if (cfg.GetPackCount() == 0)
-        problems.push_back("the lesson has no pages");
+        report("the lesson has no pages");
     for (int i = 0; i < cfg.GetPackCount(); ++i) {
         std::string page = "page " + std::to_string(i + 1) + ": ";
         const CCfgPack* pack = cfg.GetPack(i);
         if (!pack) {
-            problems.push_back(page + "empty slot, the player cannot show it");
+            report(page + "empty slot, the player cannot show it");
             continue;
         }
         struct Item {
@@ -277,33 +330,39 @@ int Check(const std::vector<std::string>& args) {
         } items[] = {{"picture", &pack->pictureFile, &PictureDecodes}, {"sound", &pack->soundFile, &SoundDecodes}};
         for (const Item& item : items) {
             if (item.name->empty()) {
-                problems.push_back(page + "no " + item.kind + " named");
+                report(page + "no " + item.kind + " named");
                 continue;
             }
-            std::string path = JoinPath(scratch.path(), *item.name);
+            std::string file = item.name->find('/') == std::string::npos ? find(*item.name) : std::string();
+            std::string path = JoinPath(scratch.path(), file);
             struct stat st;
-            if (item.name->find('/') != std::string::npos || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-                problems.push_back(page + item.kind + " " + Shown(*item.name) + " is missing from the package");
+            if (file.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+                report(page + item.kind + " " + Shown(*item.name) + " is missing from the package");
                 continue;
             }
-            std::string reason;
-            if (!item.decodes(path, &reason))
-                problems.push_back(page + item.kind + " " + Shown(*item.name) + " does not decode: " + reason);
+            std::string key = std::string(item.kind) + "/" + file;
+            auto known = verdicts.find(key);
+            if (known == verdicts.end()) {
+                std::string reason;
+                if (!item.decodes(path, &reason) && reason.empty())
+                    reason = "unknown reason";
+                known = verdicts.emplace(key, reason).first;
+            }
+            if (!known->second.empty())
+                report(page + item.kind + " " + Shown(*item.name) + " does not decode: " + known->second);
         }
     }
     ShutdownMediaCheck();
 
-    for (const std::string& p : problems)
-        std::printf("%s\n", OneLine(p).c_str());
-    if (problems.empty())
+    if (problems == 0)
         std::printf("%d pages, every picture and sound present and decodable\n", cfg.GetPackCount());
     std::fflush(stdout);
-    return problems.empty() ? 0 : 1;
+    return problems == 0 ? 0 : 1;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Run(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty())
         return Usage(kUsage);
@@ -326,4 +385,13 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "viztool: unknown command \"%s\"\n", OneLine(command).c_str());
     return Usage(kUsage);
+}
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("viztool: out of memory\n", stderr);
+        return 1;
+    }
 }
