@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 
+#include "diagnostics.h"
 #include "file_chooser.h"
 #include "main_dlg.h"
 #include "paths.h"
@@ -19,11 +20,14 @@ BOOL CMainDlg::OpenLesson(const std::string& packagePath) {
     ClearFolderFiles(folder);
     CreateDirectories(folder);
 
-    if (!ExtractPackage(packagePath, folder)) {
+    std::string reason;
+    if (!ExtractPackage(packagePath, folder, &reason)) {
+        Diagnose("cannot extract the lesson package " + packagePath, reason);
         ShowMessage("압축해제실패!");
         return 0;
     }
     if (!m_cfg.Load(JoinPath(folder, "config.cfg"))) {
+        Diagnose("cannot load config.cfg of " + packagePath, DescribeArchiveFault(m_cfg.GetLastFault()));
         ClearFolderFiles(folder);
         return 0;
     }
