@@ -113,5 +113,30 @@ check "the package was deleted after opening" test ! -e "$VORUR_DATA_DIR/demo1.v
 start_player "${SERVER_URL}demo1.viz" "${ARGS[@]}"
 check "after the first has ended a new start takes the guard" wait_main 20
 kill "$PLAYER_PID"
+exits_within 10 "$PLAYER_PID" || kill -9 "$PLAYER_PID"
+
+# On a Wayland compositor (a headless weston) the player runs natively: its window is
+# a toplevel of the compositor's with the minimum size, and it prints nothing but the
+# protocol trace asked for here.
+if command -v weston >/dev/null; then
+    weston --backend=headless-backend.so --socket=vorur-e2e --idle-time=0 --no-config > "$WORK/weston.log" 2>&1 &
+    PIDS+=("$!")
+    for _ in $(seq 50); do [ -S "$XDG_RUNTIME_DIR/vorur-e2e" ] && break; sleep 0.1; done
+    PLAYER_LOG=$WORK/wayland.log
+    env -u DISPLAY WAYLAND_DISPLAY=vorur-e2e QT_QPA_PLATFORM=wayland WAYLAND_DEBUG=1 \
+        "$BIN_DIR/Vorur_Ozudiz" "${SERVER_URL}demo1.viz" "${ARGS[@]}" > "$PLAYER_LOG" 2>&1 &
+    PLAYER_PID=$!
+    PIDS+=("$PLAYER_PID")
+    toplevel() {
+        grep -q 'xdg_toplevel@[0-9]*\.set_title("Vorur_Ozudiz")' "$PLAYER_LOG" &&
+            grep -q 'xdg_toplevel@[0-9]*\.set_min_size(600, 450)' "$PLAYER_LOG"
+    }
+    for _ in $(seq 200); do toplevel && break; sleep 0.1; done
+    check "under Wayland the window is a toplevel of the compositor" toplevel
+    kill "$PLAYER_PID"
+    check "... it closes on request" exits_within 10 "$PLAYER_PID"
+    check "... and prints nothing of its own ($(grep -v '^\[' "$PLAYER_LOG" | head -c 300))" \
+        test -z "$(grep -v '^\[' "$PLAYER_LOG")"
+fi
 
 finish
