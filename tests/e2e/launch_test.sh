@@ -53,6 +53,11 @@ a missing package|Vorur_Ozudiz: cannot download ${SERVER_URL}missing\.viz: HTTP 
 a refused connection|Vorur_Ozudiz: cannot download ${GONE_URL}gone\.viz: .*[Cc]ouldn.t connect.*|${GONE_URL}gone.viz ${ARGS[*]}
 TABLE
 check "a wrong argument count deletes nothing" test "$(cat "$STALE")" = stale
+# A launcher that has closed its end of the player's stderr gets a quiet end, not a
+# death by SIGPIPE.
+"$BIN_DIR/Vorur_Ozudiz" 2>&1 | true
+status=${PIPESTATUS[0]}
+check "a closed stderr does not kill the player (status $status)" test "$status" -eq 0
 check "no package file is left behind by a failed download" test ! -e "$VORUR_DATA_DIR/missing.viz"
 
 # A last segment without a dot: the message, then the end.
