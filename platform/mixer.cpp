@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "capture_route.h"
 #include "mixer_sim.h"
 
 IMixerSystem& GetPulseMixerSystem();
@@ -17,10 +18,15 @@ IMixerSystem& GetMixerSystem() {
     std::lock_guard<std::mutex> guard(g_choiceLock);
     if (!g_system) {
         const char* choice = std::getenv("VORUR_MIXER");
-        if (choice && std::strcmp(choice, "sim") == 0)
+        // The capture records from the same place as the mixer describes: the sound
+        // server's sources, or, beside the simulated card, SDL's default device.
+        if (choice && std::strcmp(choice, "sim") == 0) {
             g_system = &GetSimMixerSystem();
-        else
+            SetCaptureServer(CaptureServer::Sdl);
+        } else {
             g_system = &GetPulseMixerSystem();
+            SetCaptureServer(CaptureServer::Pulse);
+        }
     }
     return *g_system;
 }

@@ -10,42 +10,30 @@
 #include <string>
 #include <vector>
 
+#include "capture_route.h"
 #include "mixer_card.h"
 
 namespace {
 
 constexpr auto kCallTimeout = std::chrono::seconds(5);
 
-struct PulsePort {
-    std::string name;
-    std::string description;
-    int type = PA_DEVICE_PORT_TYPE_UNKNOWN;
-};
-
 struct PulseSource {
     uint32_t index = PA_INVALID_INDEX;
     std::string name;
     std::string description;
-    uint32_t card = PA_INVALID_INDEX;
     uint32_t monitorOfSink = PA_INVALID_INDEX;
     uint8_t channels = 2;
     pa_volume_t volume = PA_VOLUME_NORM;  // the loudest channel
     bool mute = false;
-    std::vector<PulsePort> ports;
-    std::string activePort;
 };
 
-struct PulseSink {
-    uint32_t index = PA_INVALID_INDEX;
-    std::string name;
-    std::string monitorSource;
-    uint32_t card = PA_INVALID_INDEX;
-};
+// The name of the playback-mix line of every device.
+constexpr const char* kPlaybackMixName = "Playback mix";
 
 // Where a line's sound comes from.
 struct PulseTarget {
-    std::string source;  // the PulseAudio source behind the line
-    std::string port;    // empty: the source as a whole
+    std::string source;     // the PulseAudio source behind the line
+    bool playback = false;  // the playback-mix line: that source with what the player plays
 };
 
 struct OpenMixer {
@@ -53,38 +41,14 @@ struct OpenMixer {
                    .lineNamedControls = false, .uniformVolume = true, .lines = {}};
     std::vector<PulseTarget> targets;  // one per line
 
-    void AddLine(DWORD type, const std::string& name, const std::string& source, const std::string& port,
-                 DWORD channels) {
+    void AddLine(DWORD type, const std::string& name, const std::string& source, bool playback, DWORD channels) {
         card.lines.push_back({.type = type, .name = name, .channels = channels, .minimum = PA_VOLUME_MUTED,
                               .maximum = PA_VOLUME_NORM});
-        targets.push_back({source, port});
+        targets.push_back({source, playback});
     }
 };
 
 std::string Text(const char* s) { return s ? s : ""; }
-
-// Which kind of line an input port is; 0 for ports that are neither microphone nor line.
-DWORD PortLineType(const PulsePort& port) {
-    switch (port.type) {
-    case PA_DEVICE_PORT_TYPE_MIC:
-    case PA_DEVICE_PORT_TYPE_HEADSET:
-    case PA_DEVICE_PORT_TYPE_HANDSET:
-    case PA_DEVICE_PORT_TYPE_HANDSFREE:
-        return MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE;
-    case PA_DEVICE_PORT_TYPE_LINE:
-    case PA_DEVICE_PORT_TYPE_AUX:
-    case PA_DEVICE_PORT_TYPE_ANALOG:
-        return MIXERLINE_COMPONENTTYPE_SRC_ANALOG;
-    case PA_DEVICE_PORT_TYPE_UNKNOWN:
-        if (port.name.find("mic") != std::string::npos)
-            return MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE;
-        if (port.name.find("line") != std::string::npos)
-            return MIXERLINE_COMPONENTTYPE_SRC_ANALOG;
-        return 0;
-    default:
-        return 0;
-    }
-}
 
 class CPulseMixer : public CMixerCardSystem {
 public:
@@ -94,8 +58,13 @@ public:
         std::lock_guard<std::mutex> guard(m_lock);
         m_devices.clear();
         std::vector<PulseSource> sources;
-        if (!ListSources(sources))
+        std::string defaultSink, defaultSource;
+        if (!ListSources(sources) || !ServerDefaults(defaultSink, defaultSource))
             return 0;
+        // The microphone the desktop has chosen comes first, so that it is the one
+        // the recording mixer takes.
+        std::stable_partition(sources.begin(), sources.end(),
+                              [&](const PulseSource& s) { return s.name == defaultSource; });
         for (const PulseSource& source : sources)
             if (source.monitorOfSink == PA_INVALID_INDEX)
                 m_devices.push_back(source);
@@ -121,47 +90,16 @@ public:
         *mixer = 0;
         if (waveInDeviceId >= m_devices.size())
             return MMSYSERR_BADDEVICEID;
-        std::vector<PulseSource> sources;
-        std::vector<PulseSink> sinks;
-        std::string defaultSink, defaultSource;
-        if (!ListSources(sources) || !ListSinks(sinks) || !ServerDefaults(defaultSink, defaultSource))
+        PulseSource source;
+        if (!SourceByName(m_devices[waveInDeviceId].name, source))
             return MMSYSERR_NODRIVER;
-        auto source = std::find_if(sources.begin(), sources.end(), [&](const PulseSource& s) {
-            return s.name == m_devices[waveInDeviceId].name;
-        });
-        if (source == sources.end())
-            return MMSYSERR_NODRIVER;
-
+        // The microphone is the source as the desktop has it (its active port, volume
+        // and mute); the playback mix is that microphone with what this player plays,
+        // mixed in the process.
         OpenMixer open;
-        for (const PulsePort& port : source->ports) {
-            DWORD type = PortLineType(port);
-            if (type)
-                open.AddLine(type, port.description.empty() ? port.name : port.description, source->name, port.name,
-                             source->channels);
-        }
-        if (open.card.lines.empty())
-            open.AddLine(MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE,
-                         source->description.empty() ? source->name : source->description, source->name, "",
-                         source->channels);
-        // What the card plays: the monitor of the card's own output, else of the
-        // system's default output.
-        const PulseSink* output = nullptr;
-        if (source->card != PA_INVALID_INDEX)
-            for (const PulseSink& sink : sinks)
-                if (sink.card == source->card && !output)
-                    output = &sink;
-        if (!output)
-            for (const PulseSink& sink : sinks)
-                if (sink.name == defaultSink)
-                    output = &sink;
-        if (output && !output->monitorSource.empty()) {
-            auto monitor = std::find_if(sources.begin(), sources.end(),
-                                        [&](const PulseSource& s) { return s.name == output->monitorSource; });
-            if (monitor != sources.end())
-                open.AddLine(MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT,
-                             monitor->description.empty() ? monitor->name : monitor->description, monitor->name, "",
-                             monitor->channels);
-        }
+        open.AddLine(MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, source.description.empty() ? source.name : source.description,
+                     source.name, false, source.channels);
+        open.AddLine(MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, kPlaybackMixName, source.name, true, 2);
         *mixer = m_open.Add(std::move(open));
         return MMSYSERR_NOERROR;
     }
@@ -191,24 +129,43 @@ protected:
 
     MMRESULT ReadSelector(HMIXER mixer, DWORD channels, std::vector<DWORD>& values) override {
         const OpenMixer& open = *m_open.Find(mixer);
-        std::string defaultSink, defaultSource;
-        std::vector<PulseSource> sources;
-        if (!ServerDefaults(defaultSink, defaultSource) || !ListSources(sources))
-            return MMSYSERR_ERROR;
+        CaptureRoute route = GetCaptureRoute();
+        std::string source = route.source;
+        if (source.empty()) {
+            std::string defaultSink;
+            if (!ServerDefaults(defaultSink, source))
+                return MMSYSERR_ERROR;
+        }
         for (DWORD ch = 0; ch < channels; ++ch)
             for (const PulseTarget& target : open.targets)
-                values.push_back(IsSelected(target, defaultSource, sources) ? 1 : 0);
+                values.push_back(target.source == source && target.playback == route.mixPlayback ? 1 : 0);
         return MMSYSERR_NOERROR;
     }
 
+    // Chooses what this player's own capture stream records; the server's default
+    // source and ports stay as the desktop has them.
     MMRESULT WriteSelector(HMIXER mixer, DWORD, const std::vector<DWORD>& values) override {
         const OpenMixer& open = *m_open.Find(mixer);
         if (values.size() < open.targets.size())
             return MMSYSERR_INVALPARAM;
-        return Select(open, values) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+        CaptureRoute route = GetCaptureRoute();
+        auto inUse = [&](const PulseTarget& t) { return t.source == route.source && t.playback == route.mixPlayback; };
+        const PulseTarget* chosen = nullptr;
+        for (size_t i = 0; i < open.targets.size(); ++i) {
+            // With several set, a newly chosen line wins over the one already in use.
+            if (values[i] && (!chosen || inUse(*chosen)))
+                chosen = &open.targets[i];
+        }
+        if (chosen)
+            SetCaptureSource(chosen->source, chosen->playback);
+        return MMSYSERR_NOERROR;
     }
 
     MMRESULT ReadLevel(HMIXER mixer, MixerLevel level, DWORD channels, std::vector<DWORD>& values) override {
+        if (m_open.Find(mixer)->targets[level.line].playback) {
+            values.assign(channels, level.volume ? GetPlaybackMixVolume() : (GetPlaybackMixMute() ? 1 : 0));
+            return MMSYSERR_NOERROR;
+        }
         PulseSource source;
         if (!SourceByName(m_open.Find(mixer)->targets[level.line].source, source))
             return MMSYSERR_ERROR;
@@ -220,6 +177,16 @@ protected:
     MMRESULT WriteLevel(HMIXER mixer, MixerLevel level, DWORD, const std::vector<DWORD>& values) override {
         const OpenMixer& open = *m_open.Find(mixer);
         const std::string& source = open.targets[level.line].source;
+        if (open.targets[level.line].playback) {
+            // How loud the page sound is in the playback mix: this player's own.
+            if (level.volume && values[0] > PA_VOLUME_NORM)
+                return MIXERR_INVALVALUE;
+            if (level.volume)
+                SetPlaybackMixVolume(values[0]);
+            else
+                SetPlaybackMixMute(values[0] != 0);
+            return MMSYSERR_NOERROR;
+        }
         if (!Connect())
             return MMSYSERR_NODRIVER;
         m_success = false;
@@ -327,26 +294,11 @@ private:
         s.index = info->index;
         s.name = Text(info->name);
         s.description = Text(info->description);
-        s.card = info->card;
         s.monitorOfSink = info->monitor_of_sink;
         s.channels = info->channel_map.channels ? info->channel_map.channels : info->sample_spec.channels;
         s.volume = pa_cvolume_max(&info->volume);
         s.mute = info->mute != 0;
-        for (uint32_t i = 0; i < info->n_ports; ++i) {
-            const pa_source_port_info* p = info->ports[i];
-            if (p)
-                s.ports.push_back(PulsePort{Text(p->name), Text(p->description), static_cast<int>(p->type)});
-        }
-        if (info->active_port)
-            s.activePort = Text(info->active_port->name);
         out->push_back(std::move(s));
-    }
-
-    static void OnSink(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
-        auto* out = static_cast<std::vector<PulseSink>*>(userdata);
-        if (eol || !info)
-            return;
-        out->push_back(PulseSink{info->index, Text(info->name), Text(info->monitor_source_name), info->card});
     }
 
     struct Defaults {
@@ -378,11 +330,6 @@ private:
         return false;
     }
 
-    bool ListSinks(std::vector<PulseSink>& sinks) {
-        sinks.clear();
-        return Connect() && Run(pa_context_get_sink_info_list(m_context, &CPulseMixer::OnSink, &sinks));
-    }
-
     bool ServerDefaults(std::string& sink, std::string& source) {
         Defaults d;
         if (!Connect() || !Run(pa_context_get_server_info(m_context, &CPulseMixer::OnServer, &d)))
@@ -390,48 +337,6 @@ private:
         sink = d.sink;
         source = d.source;
         return true;
-    }
-
-    // --- the selection -----------------------------------------------------
-
-    static bool IsSelected(const PulseTarget& target, const std::string& defaultSource,
-                           const std::vector<PulseSource>& sources) {
-        if (target.source != defaultSource)
-            return false;
-        if (target.port.empty())
-            return true;
-        for (const PulseSource& s : sources)
-            if (s.name == target.source)
-                return s.activePort == target.port;
-        return false;
-    }
-
-    // The one source set to 1 becomes the default source (with its port made active).
-    bool Select(const OpenMixer& open, const std::vector<DWORD>& values) {
-        std::string defaultSink, defaultSource;
-        std::vector<PulseSource> sources;
-        if (!ServerDefaults(defaultSink, defaultSource) || !ListSources(sources))
-            return false;
-        const PulseTarget* chosen = nullptr;
-        for (size_t i = 0; i < open.targets.size(); ++i) {
-            if (!values[i])
-                continue;
-            // With several set, a newly chosen line wins over the one already in use.
-            if (!chosen || IsSelected(*chosen, defaultSource, sources))
-                chosen = &open.targets[i];
-        }
-        if (!chosen)
-            return true;
-        if (!chosen->port.empty()) {
-            m_success = false;
-            if (!Run(pa_context_set_source_port_by_name(m_context, chosen->source.c_str(), chosen->port.c_str(),
-                                                        &CPulseMixer::OnSuccess, this)) ||
-                !m_success)
-                return false;
-        }
-        m_success = false;
-        return Run(pa_context_set_default_source(m_context, chosen->source.c_str(), &CPulseMixer::OnSuccess, this)) &&
-               m_success;
     }
 
     pa_mainloop* m_loop = nullptr;

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "capture_route.h"
 #include "mixer_card.h"
 
 namespace {
@@ -238,13 +239,18 @@ protected:
         if (channels > SelectorChannels(card.mixer) || values.size() < channels * n)
             return MMSYSERR_INVALPARAM;
         std::string entry = "select|" + card.name + "|";
+        bool playback = false;
         for (DWORD item = 0; item < n; ++item) {
             std::vector<DWORD>& selected = card.values[item].selected;
             for (DWORD ch = 0; ch < channels; ++ch)
                 selected[ch] = values[ch * n + item] ? 1 : 0;
             entry += (item ? "," : "") + card.mixer.lines[item].name + "=" + Joined(selected, channels);
+            playback |= selected[0] && card.mixer.lines[item].type == MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT;
         }
         Append(entry);
+        // The simulated card records through SDL's default device; what it plays is
+        // mixed in by the player, as on a sound server.
+        SetCaptureSource("", playback);
         return MMSYSERR_NOERROR;
     }
 

@@ -23,6 +23,10 @@
 // Built in: one card "Sim Audio" with "Microphone" (selected, muted), "Line In" and
 // "Stereo Mix" (wave-out) on a MUX selector; volumes 0..65535.
 //
+// The capture records SDL's default device beside the simulated card; selecting a
+// wave-out line makes it the playback mix (capture_route.h), any other line the
+// device's sound alone.
+//
 // Log: one line per operation, fields separated by '|':
 //   open|<device>                         a mixer was opened
 //   close|<device>                        a mixer was closed

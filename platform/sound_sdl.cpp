@@ -1,5 +1,7 @@
 #include "sound_sdl.h"
 
+#include "capture_route.h"
+
 #include <SDL.h>
 #include <SDL_mixer.h>
 
@@ -172,6 +174,10 @@ private:
                 ++i;
             }
         }
+        // A recording of the playback-mix line adds what was played here.
+        CPlaybackTap& tap = CPlaybackTap::Instance();
+        if (tap.IsAttached() && self->m_format == AUDIO_S16SYS && self->m_frameBytes == 4 && self->m_rate == kRate)
+            tap.Push(reinterpret_cast<const int16_t*>(stream), want);
     }
 
     std::mutex m_openLock;  // one Open at a time

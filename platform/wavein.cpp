@@ -1,9 +1,12 @@
 #include "wavein.h"
 
+#include "capture_route.h"
+
 #include <algorithm>
 #include <cstring>
 
 std::unique_ptr<IWaveInDevice> CreateSdlWaveInDevice();
+std::unique_ptr<IWaveInDevice> CreatePulseWaveInDevice();
 
 namespace {
 std::mutex g_factoryLock;
@@ -18,7 +21,7 @@ std::unique_ptr<IWaveInDevice> CreateWaveInDevice() {
     }
     if (factory)
         return factory();
-    return CreateSdlWaveInDevice();
+    return GetCaptureRoute().server == CaptureServer::Pulse ? CreatePulseWaveInDevice() : CreateSdlWaveInDevice();
 }
 
 void SetWaveInFactoryForTesting(WaveInFactory factory) {
@@ -62,50 +65,121 @@ MMRESULT CWaveInBufferQueue::Add(WAVEHDR* header) {
     header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     header->dwBytesRecorded = 0;
     m_queue.push_back(header);
+    // Sound that waited for a buffer goes in at once.
+    DrainBacklogLocked();
     return MMSYSERR_NOERROR;
 }
 
 void CWaveInBufferQueue::SetCapturing(bool capturing) {
     std::lock_guard<std::mutex> guard(m_lock);
+    if (m_tap && capturing != m_capturing) {
+        if (capturing)
+            m_tap->Attach();
+        else
+            m_tap->Detach();
+    }
     m_capturing = capturing;
+}
+
+void CWaveInBufferQueue::SetPlaybackTap(CPlaybackTap* tap) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_tap && m_capturing)
+        m_tap->Detach();
+    m_tap = tap;
+    if (m_tap && m_capturing)
+        m_tap->Attach();
 }
 
 void CWaveInBufferQueue::Write(const uint8_t* data, size_t bytes) {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (!m_capturing)
+    if (!m_capturing || bytes == 0)
         return;
-    while (bytes > 0) {
-        if (m_queue.empty()) {
-            m_dropped.fetch_add(bytes, std::memory_order_relaxed);
-            return;
-        }
-        WAVEHDR* header = m_queue.front();
-        size_t room = header->dwBufferLength - header->dwBytesRecorded;
-        size_t n = std::min(room, bytes);
-        std::memcpy(header->lpData + header->dwBytesRecorded, data, n);
-        header->dwBytesRecorded += static_cast<DWORD>(n);
+    if (m_tap) {
+        // Whole frames only: a stray odd byte passes as it came.
+        m_mixed.assign(data, data + bytes);
+        m_tap->MixInto(reinterpret_cast<int16_t*>(m_mixed.data()), bytes / 4, PlaybackMixGain());
+        data = m_mixed.data();
+    }
+    // Older sound first.
+    DrainBacklogLocked();
+    if (m_backlogSize == 0) {
+        size_t n = FillQueuedLocked(data, bytes);
         data += n;
         bytes -= n;
+    }
+    if (bytes == 0)
+        return;
+    if (m_backlog.empty())
+        m_backlog.resize(kBacklogBytes);
+    size_t room = kBacklogBytes - m_backlogSize;
+    if (bytes > room) {
+        m_dropped.fetch_add(bytes - room, std::memory_order_relaxed);
+        bytes = room;
+    }
+    size_t end = (m_backlogStart + m_backlogSize) % kBacklogBytes;
+    while (bytes > 0) {
+        size_t n = std::min(bytes, kBacklogBytes - end);
+        std::memcpy(m_backlog.data() + end, data, n);
+        data += n;
+        bytes -= n;
+        m_backlogSize += n;
+        end = (end + n) % kBacklogBytes;
+    }
+}
+
+size_t CWaveInBufferQueue::FillQueuedLocked(const uint8_t* data, size_t bytes) {
+    size_t done = 0;
+    while (done < bytes && !m_queue.empty()) {
+        WAVEHDR* header = m_queue.front();
+        size_t room = header->dwBufferLength - header->dwBytesRecorded;
+        size_t n = std::min(room, bytes - done);
+        std::memcpy(header->lpData + header->dwBytesRecorded, data + done, n);
+        header->dwBytesRecorded += static_cast<DWORD>(n);
+        done += n;
         if (header->dwBytesRecorded == header->dwBufferLength)
             ReturnFrontLocked();
     }
+    return done;
+}
+
+void CWaveInBufferQueue::DrainBacklogLocked() {
+    while (m_backlogSize > 0 && !m_queue.empty()) {
+        size_t n = std::min(m_backlogSize, kBacklogBytes - m_backlogStart);
+        size_t done = FillQueuedLocked(m_backlog.data() + m_backlogStart, n);
+        m_backlogStart = (m_backlogStart + done) % kBacklogBytes;
+        m_backlogSize -= done;
+        if (done < n)
+            break;
+    }
+    if (m_backlogSize == 0)
+        m_backlogStart = 0;
 }
 
 void CWaveInBufferQueue::ReturnPartial() {
     std::lock_guard<std::mutex> guard(m_lock);
+    DrainBacklogLocked();
     if (!m_queue.empty() && m_queue.front()->dwBytesRecorded > 0)
         ReturnFrontLocked();
 }
 
 void CWaveInBufferQueue::ReturnAll() {
     std::lock_guard<std::mutex> guard(m_lock);
+    DrainBacklogLocked();
     while (!m_queue.empty())
         ReturnFrontLocked();
+    // No buffer will be queued for it any more.
+    m_dropped.fetch_add(m_backlogSize, std::memory_order_relaxed);
+    m_backlogStart = m_backlogSize = 0;
 }
 
 size_t CWaveInBufferQueue::QueuedCount() const {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_queue.size();
+}
+
+size_t CWaveInBufferQueue::BacklogBytes() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_backlogSize;
 }
 
 void CWaveInBufferQueue::ReturnFrontLocked() {

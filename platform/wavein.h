@@ -4,9 +4,11 @@
 // queue. The calls and results follow the classic wave-in interface, so the
 // capture thread reads like its original.
 //
-// Backends: SDL2 audio capture (PulseAudio, PipeWire or ALSA on a desktop; the
-// dummy and disk drivers in CI, chosen with SDL_AUDIODRIVER). Tests substitute
-// their own devices through SetWaveInFactoryForTesting.
+// The device records what the capture route (capture_route.h) names: a source of
+// the sound server through libpulse (PulseAudio, or PipeWire's PulseAudio service),
+// or SDL2's default recording device (its dummy and disk drivers in CI, chosen with
+// SDL_AUDIODRIVER). Tests substitute their own devices through
+// SetWaveInFactoryForTesting.
 #pragma once
 
 #include <atomic>
@@ -16,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "wintypes.h"
 
@@ -112,33 +115,61 @@ std::unique_ptr<IWaveInDevice> CreateWaveInDevice();
 using WaveInFactory = std::function<std::unique_ptr<IWaveInDevice>()>;
 void SetWaveInFactoryForTesting(WaveInFactory factory);
 
+class CPlaybackTap;
+
 // The buffer queue shared by device implementations: the header flag rules, the
 // filling of queued buffers in order, their return as buffer-done messages, and
 // the count of dropped bytes. Thread-safe.
+//
+// Recorded sound that finds no queued buffer (the capture thread is busy, or the
+// source delivers seconds at a time) waits in a backlog of kBacklogBytes and goes
+// into the next buffers queued, oldest first; only what overflows the backlog is
+// dropped. With a playback tap, what the player played is added to the recorded
+// sound as it arrives (the playback-mix line).
 class CWaveInBufferQueue {
 public:
+    // 6 s of 44.1 kHz stereo 16-bit sound.
+    static constexpr size_t kBacklogBytes = 6 * 176400;
+
     void SetCallback(IThreadMessageQueue* callback);
     MMRESULT Prepare(WAVEHDR* header);
     MMRESULT Unprepare(WAVEHDR* header);
     MMRESULT Add(WAVEHDR* header);
-    // Recorded bytes arrive only while capturing; others are ignored.
+    // Recorded bytes arrive only while capturing; others are ignored. Starting a
+    // capture attaches the playback tap, if any; stopping detaches it.
     void SetCapturing(bool capturing);
+    // What the player plays is mixed into the recorded sound, at the gain the
+    // playback-mix controls set; null: the sound as recorded. The format must be
+    // 44.1 kHz stereo 16-bit. Set before capturing starts.
+    void SetPlaybackTap(CPlaybackTap* tap);
     // Copies recorded bytes into the queued buffers; each full buffer is handed back.
-    // Bytes with no buffer to go to are dropped and counted.
+    // Bytes with no buffer to go to wait in the backlog; what overflows it is dropped
+    // and counted.
     void Write(const uint8_t* data, size_t bytes);
-    // Hands back the current buffer if it holds anything.
+    // Fills the queued buffers from the backlog, then hands back the current buffer
+    // if it holds anything.
     void ReturnPartial();
-    // Hands back every queued buffer.
+    // Fills the queued buffers from the backlog, then hands back every queued
+    // buffer; what is still in the backlog then is dropped and counted.
     void ReturnAll();
     size_t QueuedCount() const;
+    size_t BacklogBytes() const;
     uint64_t DroppedBytes() const { return m_dropped.load(std::memory_order_relaxed); }
 
 private:
     void ReturnFrontLocked();
+    // Copies into the queued buffers; returns how many bytes found room.
+    size_t FillQueuedLocked(const uint8_t* data, size_t bytes);
+    void DrainBacklogLocked();
 
     mutable std::mutex m_lock;
     std::deque<WAVEHDR*> m_queue;
     IThreadMessageQueue* m_callback = nullptr;
     bool m_capturing = false;
+    CPlaybackTap* m_tap = nullptr;
+    std::vector<uint8_t> m_mixed;    // the recorded bytes with the playback added
+    std::vector<uint8_t> m_backlog;  // ring of kBacklogBytes, allocated when first needed
+    size_t m_backlogStart = 0;
+    size_t m_backlogSize = 0;
     std::atomic<uint64_t> m_dropped{0};
 };

@@ -2,6 +2,7 @@
 
 #include <SDL2/SDL.h>
 
+#include "capture_route.h"
 #include "wavein.h"
 
 namespace {
@@ -47,6 +48,7 @@ public:
         }
         m_device = device;
         m_buffers.SetCapturing(false);
+        m_buffers.SetPlaybackTap(GetCaptureRoute().mixPlayback ? &CPlaybackTap::Instance() : nullptr);
         m_callbackQueue = callback;
         m_buffers.SetCallback(callback);
         if (callback)

@@ -1,6 +1,7 @@
 // The recorded test run: recording, the question, the upload and its verdict.
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <cerrno>
 #include <cstring>
 
@@ -80,6 +81,8 @@ void CMainDlg::EndTest(BOOL abort) {
     StopSound();
     StopRecording();
     m_bTestRunning = 0;
+    // Levels posted while the capture thread was ending belong to the run that is over.
+    QCoreApplication::removePostedEvents(this, CWindowMessageEvent::TypeFor(WM_RECORD_LEVEL));
     m_nLevel = 0;
     DrawLevel(nullptr);
     // The countdown of the last pause must not stay on screen behind the question.

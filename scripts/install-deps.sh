@@ -21,10 +21,12 @@ PACKAGES=(
   xvfb xauth xdotool x11-utils imagemagick xclip
   espeak-ng sox libsox-fmt-base libsox-fmt-mp3 mpg123 unzip zip curl
   pulseaudio pulseaudio-utils
+  # the desktop tests' second sound server, with its session manager and bus
+  pipewire pipewire-pulse wireplumber dbus-daemon
   file  # the Debian package's library dependencies (cpack)
   desktop-file-utils  # the installed menu entries are checked
   lintian appstream  # the Debian package and its software-centre entry are checked
-  weston  # a headless compositor for trying the player under Wayland by hand
+  weston  # a headless Wayland compositor for the launch test
   # fuzzing (-DVORUR_BUILD_FUZZ=ON, built with clang)
   clang libclang-rt-14-dev
   # fonts: a metric twin of Times New Roman, and Korean text

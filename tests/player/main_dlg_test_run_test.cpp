@@ -3,6 +3,9 @@
 #include "main_dlg_fixture.h"
 #include "codec_binding.h"
 #include "mixer_sim.h"
+#include "qt_services.h"
+
+#include <QCoreApplication>
 
 namespace {
 
@@ -30,6 +33,9 @@ protected:
         Click(IDC_TEST);
         Click(IDC_PLAY);
         ASSERT_TRUE(m_dlg->m_bTestRunning);
+        // A level posted by the capture thread that the window has not taken yet, as
+        // while the recorder closes.
+        QCoreApplication::postEvent(m_dlg.get(), new CWindowMessageEvent(WM_RECORD_LEVEL, 900, 0));
         for (int i = 0; i < 20 && m_dlg->m_bTestRunning; ++i)
             Tick(500);
         ASSERT_FALSE(m_dlg->m_bTestRunning);
@@ -66,7 +72,8 @@ TEST_F(TestRunTest, YesWithOkKeepsTheRecordingAndUploadsIt) {
     EXPECT_EQ(m_uploads[0].path, RecordingPath());
     EXPECT_EQ(m_box.shown, (std::vector<std::string>{"학습한 내용을 서버로 전송하시겠습니까?", "전송이 완료 되었습니다."}));
     EXPECT_TRUE(Recording());
-    EXPECT_EQ(m_dlg->m_nLevel, 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_dlg->m_nLevel, 0) << "no level of the run is applied after it has ended";
     EXPECT_TRUE(Enabled(IDC_PLAY));  // TestIdle
 }
 

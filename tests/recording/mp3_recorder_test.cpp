@@ -184,3 +184,47 @@ TEST(Mp3Recorder, AFullDiskStopsTheWritingAndIsReportedAfterClose) {
     EXPECT_FALSE(recorder.WriteFailed());
     EXPECT_EQ(recorder.WriteError(), 0);
 }
+
+// A level window that holds the capture thread up once, as a slow disk under the
+// recording file would.
+class StallingTarget : public IMessageTarget {
+public:
+    bool IsWindow() const override { return true; }
+    bool PostMessage(UINT, WPARAM, LPARAM) override {
+        if (++m_count == 30)
+            Sleep(3000);
+        return true;
+    }
+
+private:
+    std::atomic<int> m_count{0};
+};
+
+TEST(Mp3Recorder, SecondsLongBlocksAndAStalledCaptureThreadLoseNothing) {
+    testsupport::TempDir dir;
+    ASSERT_TRUE(LoadCodecLibrary());
+    FakeWaveInFactory factory;
+    StallingTarget target;
+    CMP3Recorder recorder;
+    std::string path = dir.file("rec.mp3");
+    ASSERT_TRUE(recorder.Open(&target, path));
+    ASSERT_TRUE(recorder.Start());
+    auto t0 = std::chrono::steady_clock::now();
+    FakeWaveIn* device = factory.last();
+    // Each block arrives once its two seconds have passed; the stall falls into the
+    // second block, so the third arrives while the thread is still held up.
+    constexpr int kBlocks = 4;
+    constexpr size_t kBlock = 2 * 176400;
+    for (int i = 1; i <= kBlocks; ++i) {
+        std::this_thread::sleep_until(t0 + std::chrono::seconds(2 * i));
+        device->Feed(kBlock);
+    }
+    Sleep(50);
+    double run = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    recorder.Close();
+    EXPECT_EQ(recorder.DroppedBytes(), 0u);
+    EXPECT_EQ(recorder.CapturedBytes(), kBlocks * kBlock);
+    testmp3::Decoded decoded = testmp3::DecodeFile(path);
+    ASSERT_TRUE(decoded.ok);
+    EXPECT_NEAR(decoded.Seconds(), run, 0.2);
+}

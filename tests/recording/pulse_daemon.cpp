@@ -34,6 +34,9 @@ bool PrivatePulseDaemon::Start(std::string& why) {
         "-L",
         "module-pipe-source source_name=vorur_mic file=" + MicFifo() +
             " format=s16le rate=44100 channels=2 source_properties=device.description=Vorur_Mic",
+        "-L",
+        "module-pipe-source source_name=vorur_headset file=" + HeadsetFifo() +
+            " format=s16le rate=44100 channels=2 source_properties=device.description=Vorur_Headset",
     };
     pid_t parent = getpid();
     pid_t pid = fork();
@@ -78,8 +81,11 @@ bool PrivatePulseDaemon::Start(std::string& why) {
                                                                    : "pulseaudio exited: " + testsupport::ReadFile(log);
             return false;
         }
-        if (testsupport::Exists(socket) && !Pactl("info").empty())
+        if (testsupport::Exists(socket) && !Pactl("info").empty()) {
+            // The desktop's choice, not the first source listed.
+            Pactl("set-default-source vorur_headset");
             return true;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     why = "pulseaudio did not answer within 5 s: " + testsupport::ReadFile(log);

@@ -1,5 +1,6 @@
 // A private PulseAudio daemon for tests: its own runtime folder and socket, a null
-// sink "vorur_out" (with its monitor) and a pipe source "vorur_mic". It never
+// sink "vorur_out" (with its monitor) and two pipe sources, "vorur_mic" listed first
+// and "vorur_headset", which is the default source. It never
 // touches a user's daemon, and it is killed when the object goes away or the test
 // process dies.
 #pragma once
@@ -27,8 +28,9 @@ public:
     // The daemon's default source.
     std::string DefaultSource() const;
 
-    // The FIFO the pipe source reads its sound from.
+    // The FIFOs the pipe sources read their sound from.
     std::string MicFifo() const { return m_dir.file("mic.fifo"); }
+    std::string HeadsetFifo() const { return m_dir.file("headset.fifo"); }
     std::string Server() const { return "unix:" + m_dir.file("native"); }
 
 private:

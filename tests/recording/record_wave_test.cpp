@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fake_wavein.h"
+#include "capture_route.h"
 #include "record_wave.h"
 
 namespace {
@@ -215,4 +216,94 @@ TEST(CaptureThread, AFailedStopKeepsRunningAndTheBuffersAreTakenBackBeforeTheyAr
     delete wave;
     EXPECT_GE(device->resets.load(), 1);
     EXPECT_EQ(device->Queued(), 0u);
+}
+
+namespace {
+
+// Collects the buffers a queue hands back.
+class BufferCollector : public IThreadMessageQueue {
+public:
+    bool PostThreadMessage(UINT msg, WPARAM, LPARAM lParam) override {
+        if (msg == MM_WIM_DATA) {
+            auto* h = reinterpret_cast<WAVEHDR*>(lParam);
+            const auto* s = reinterpret_cast<const int16_t*>(h->lpData);
+            samples.insert(samples.end(), s, s + h->dwBytesRecorded / 2);
+        }
+        return true;
+    }
+    std::vector<int16_t> samples;
+};
+
+}  // namespace
+
+// The playback-mix line: what the player played, added to the recorded sound as it
+// arrives, at the playback-mix volume, clipped to 16 bits, the oldest played frames
+// first, and never further behind than the tap allows.
+TEST(PlaybackMix, AddsWhatWasPlayedToTheRecordedSound) {
+    struct Case {
+        const char* what;
+        int16_t mic, played;
+        size_t playedFrames, micFrames;  // played before the microphone's sound arrives
+        uint32_t volume;
+        bool mute;
+        int16_t first;         // the first recorded sample
+        size_t firstPlayed;    // which played frame lands first (played values count up)
+        uint64_t skipped;
+    };
+    constexpr uint32_t kUnity = kPlaybackMixUnity;
+    const Case cases[] = {
+        {"voice and page sound add up", 1000, 500, 1024, 1024, kUnity, false, 1500, 0, 0},
+        {"loud sums clip high", 30000, 10000, 1024, 1024, kUnity, false, 32767, 0, 0},
+        {"loud sums clip low", -30000, -10000, 1024, 1024, kUnity, false, -32768, 0, 0},
+        {"slider at half", 0, 1000, 1024, 1024, kUnity / 2, false, 500, 0, 0},
+        {"muted playback", 1000, 500, 1024, 1024, kUnity, true, 1000, 0, 0},
+        {"nothing played yet", 1000, 0, 0, 1024, kUnity, false, 1000, 0, 0},
+        {"a block of 2 s finds its page sound", 0, -1, 88200, 88200, kUnity, false, 0, 0, 0},
+        {"a capture far behind skips to one buffer of lag", 0, -1, 10000, 1024, kUnity, false, 0, 7952, 7952},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CPlaybackTap tap;
+        BufferCollector collector;
+        CWaveInBufferQueue queue;
+        std::vector<std::vector<char>> blocks(20, std::vector<char>(4096));
+        std::vector<WAVEHDR> headers(blocks.size());
+        queue.SetCallback(&collector);
+        queue.SetPlaybackTap(&tap);
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            headers[i] = WAVEHDR{blocks[i].data(), 4096, 0, 0, 0, 0, nullptr, 0};
+            ASSERT_EQ(queue.Prepare(&headers[i]), MMSYSERR_NOERROR);
+            ASSERT_EQ(queue.Add(&headers[i]), MMSYSERR_NOERROR);
+        }
+        SetPlaybackMixVolume(c.volume);
+        SetPlaybackMixMute(c.mute);
+        queue.SetCapturing(true);
+        EXPECT_TRUE(tap.IsAttached());
+        // A played value of -1 means "the frame's number", to see which frame lands where.
+        std::vector<int16_t> played(c.playedFrames * 2);
+        for (size_t i = 0; i < played.size(); ++i)
+            played[i] = c.played == -1 ? static_cast<int16_t>((i / 2) % 30000) : c.played;
+        tap.Push(played.data(), c.playedFrames);
+        std::vector<int16_t> mic(c.micFrames * 2, c.mic);
+        queue.Write(reinterpret_cast<const uint8_t*>(mic.data()), mic.size() * 2);
+        // The capture thread catches up: buffers handed back are queued again and
+        // take the sound that waited for them.
+        while (queue.BacklogBytes() > 0)
+            for (WAVEHDR& h : headers)
+                if (h.dwFlags & WHDR_DONE)
+                    queue.Add(&h);
+        queue.SetCapturing(false);
+        EXPECT_FALSE(tap.IsAttached());
+        queue.ReturnAll();
+        ASSERT_EQ(collector.samples.size(), mic.size()) << "the backlog kept what the buffers could not hold";
+        int16_t expectFirst = c.played == -1 ? static_cast<int16_t>(c.firstPlayed) : c.first;
+        EXPECT_EQ(collector.samples[0], expectFirst);
+        EXPECT_EQ(collector.samples[1], expectFirst);
+        if (c.played == -1)
+            EXPECT_EQ(collector.samples.back(), static_cast<int16_t>((c.firstPlayed + c.micFrames - 1) % 30000))
+                << "continuous to the end";
+        EXPECT_EQ(tap.SkippedFrames(), c.skipped);
+        EXPECT_EQ(queue.DroppedBytes(), 0u);
+    }
+    ResetCaptureRouteForTesting();
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "capture_route.h"
 #include "mixer_sim.h"
 #include "rud_mixer.h"
 #include "test_support.h"
@@ -120,12 +121,15 @@ TEST(RudMixerSelect, OnAMuxTheChosenSourceSwitchesTheOthersOffAndTheMixerCloses)
     std::vector<std::string> expected = {"mute|Sim Audio|Stereo Mix|0",
                                          "select|Sim Audio|Microphone=0,Line In=0,Stereo Mix=1", "close|Sim Audio"};
     EXPECT_EQ(SimMixerLog(), expected);
+    EXPECT_TRUE(GetCaptureRoute().mixPlayback) << "the capture adds what the player plays";
+    EXPECT_EQ(GetCaptureRoute().server, CaptureServer::Sdl);
 
     ClearSimMixerLog();
     ASSERT_TRUE(mixer.SelectRecordMixer(0));
     // The microphone is selected again but not unmuted here.
     expected = {"open|Sim Audio", "select|Sim Audio|Microphone=1,Line In=0,Stereo Mix=0", "close|Sim Audio"};
     EXPECT_EQ(SimMixerLog(), expected);
+    EXPECT_FALSE(GetCaptureRoute().mixPlayback);
 }
 
 TEST(RudMixerSelect, OnAMultipleSelectorTheOtherSourcesKeepTheirState) {

@@ -1,6 +1,7 @@
-// Records from the default recording device into an MP3 file through the
-// player's recording classes, printing the input level, and lists or switches
-// the recording mixer's sources.
+// Records from the recording device the player would use into an MP3 file,
+// through the player's recording classes, printing the input level; with
+// --speaker, the playback mix: the microphone with what --play plays. Also lists
+// the recording mixer's devices and lines and sets the microphone volume.
 
 #include <atomic>
 #include <chrono>
@@ -8,12 +9,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
+#include "capture_route.h"
 #include "codec_binding.h"
 #include "mp3_recorder.h"
 #include "rud_mixer.h"
+#include "sound_output.h"
 
 namespace {
 
@@ -52,11 +56,12 @@ void Usage() {
         "usage: vorur-rec [options]\n"
         "  -o FILE            record into FILE (default recording.mp3)\n"
         "  -t SECONDS         record for SECONDS (default 10; Ctrl+C ends earlier)\n"
-        "  --speaker          record what the card plays, as with the SpeakerRec setting\n"
+        "  --speaker          record the playback mix, as with the SpeakerRec setting:\n"
+        "                     the microphone with what this program plays\n"
+        "  --play FILE        play a sound file (WAV, MP3, OGG) while recording\n"
+        "  --source-volume N  how loud the played sound is in the playback mix (0..100)\n"
         "  --list             list the recording devices and their source lines\n"
-        "  --select mic|speaker   make that line the recording source and exit\n"
-        "  --mic-volume N     set the microphone volume (0..100)\n"
-        "  --source-volume N  set the chosen source line's volume (0..100)\n");
+        "  --mic-volume N     set the microphone volume (0..100) and exit\n");
 }
 
 int List(CRudMixer& mixer) {
@@ -86,7 +91,7 @@ int main(int argc, char** argv) {
     std::string output = "recording.mp3";
     double seconds = 10;
     bool speaker = false, list = false;
-    std::string select;
+    std::string play;
     int micVolume = -1, sourceVolume = -1;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -99,8 +104,8 @@ int main(int argc, char** argv) {
             speaker = true;
         else if (arg == "--list")
             list = true;
-        else if (arg == "--select")
-            select = next();
+        else if (arg == "--play")
+            play = next();
         else if (arg == "--mic-volume")
             micVolume = std::atoi(next());
         else if (arg == "--source-volume")
@@ -121,16 +126,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vorur-rec: %s\n", mixer.m_strError.c_str());
         return 1;
     }
-    if (micVolume >= 0 || sourceVolume >= 0 || !select.empty()) {
-        if (!select.empty() && !mixer.SelectRecordMixer(select == "speaker")) {
-            std::fprintf(stderr, "vorur-rec: cannot select %s: %s\n", select.c_str(), mixer.m_strError.c_str());
-            return 1;
-        }
-        if (micVolume >= 0 && !mixer.SetMicVolume(micVolume))
+    if (micVolume >= 0) {
+        if (!mixer.SetMicVolume(micVolume))
             std::fprintf(stderr, "vorur-rec: no microphone volume\n");
-        if (sourceVolume >= 0 && !mixer.SetSourceVolume(sourceVolume))
-            std::fprintf(stderr, "vorur-rec: no source volume\n");
-        std::printf("microphone volume %d, source volume %d\n", mixer.GetMicVolume(), mixer.GetSourceVolume());
+        std::printf("microphone volume %d\n", mixer.GetMicVolume());
         ReleaseWaveInDevices();
         return 0;
     }
@@ -143,6 +142,16 @@ int main(int argc, char** argv) {
     if (speaker && !mixer.SelectRecordMixer(1)) {
         std::fprintf(stderr, "vorur-rec: %s\n", mixer.m_strError.c_str());
         return 1;
+    }
+    if (sourceVolume >= 0 && !mixer.SetSourceVolume(sourceVolume))
+        std::fprintf(stderr, "vorur-rec: no source volume\n");
+    std::unique_ptr<ISoundDevice> sound;
+    if (!play.empty()) {
+        sound = DefaultSoundOutput().Open(play);
+        if (!sound) {
+            std::fprintf(stderr, "vorur-rec: cannot play %s\n", play.c_str());
+            return 1;
+        }
     }
 
     std::signal(SIGINT, [](int) { g_interrupted = true; });
@@ -157,6 +166,8 @@ int main(int argc, char** argv) {
         recorder.Close();
         return 1;
     }
+    if (sound)
+        sound->Play();
     auto t0 = std::chrono::steady_clock::now();
     while (!g_interrupted && std::chrono::steady_clock::now() - t0 < std::chrono::duration<double>(seconds)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -167,6 +178,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
     recorder.Close();
+    sound.reset();
     if (speaker)
         mixer.SelectRecordMixer(0);
     ReleaseWaveInDevices();
