@@ -6,6 +6,9 @@
 #                                     viztool, lesson-server, vorur-upload, vorur-rec (link)
 #   <prefix>/share/vorur-ozudiz/demo/ the demo lessons
 #   <prefix>/share/applications/      menu entries; <prefix>/share/icons/hicolor/ the icon
+#   <prefix>/share/metainfo/          the software-centre entry of the demo
+#   <prefix>/share/man/man1/          a page for every command in bin/
+#   <prefix>/share/doc/vorur-ozudiz/  copyright and changelog, as Debian has them
 #
 #   cmake --install <build> --prefix /usr      or      cpack -G DEB  (target "package")
 #
@@ -76,9 +79,40 @@ if(TARGET vorur_res)
   endforeach()
 endif()
 
-# The copyright file a Debian package carries, once the project has a licence file.
-if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
-  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vorur-ozudiz RENAME copyright)
+# Software centres list the demo entry, the one a user can start.
+install(FILES packaging/example.vorur_ozudiz.demo.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# Man pages and the changelog go out compressed without a time stamp, so that the
+# package is the same from one build to the next.
+set(vorur_man_pages vorur-ozudiz vorur-ozudiz-demo viztool lesson-server vorur-upload vorur-rec)
+set(vorur_compressed)
+foreach(page ${vorur_man_pages})
+  list(APPEND vorur_compressed man/${page}.1)
+endforeach()
+list(APPEND vorur_compressed changelog)
+set(vorur_compressed_outputs)
+foreach(file ${vorur_compressed})
+  set(plain ${vorur_pkg_gen}/${file})
+  set(out ${plain}.gz)
+  add_custom_command(OUTPUT ${out}
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_SOURCE_DIR}/packaging/${file} ${plain}
+    COMMAND gzip -9nf ${plain}
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/packaging/${file}
+    VERBATIM)
+  list(APPEND vorur_compressed_outputs ${out})
+endforeach()
+add_custom_target(vorur_package_docs ALL DEPENDS ${vorur_compressed_outputs})
+foreach(page ${vorur_man_pages})
+  install(FILES ${vorur_pkg_gen}/man/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+install(FILES packaging/copyright ${vorur_pkg_gen}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vorur-ozudiz)
+install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME vorur-ozudiz)
+
+# The changelog's newest entry names the version being packaged.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS packaging/changelog)
+file(STRINGS packaging/changelog vorur_changelog_head LIMIT_COUNT 1)
+if(NOT vorur_changelog_head MATCHES "^vorur-ozudiz \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/changelog has no entry for ${PROJECT_VERSION} at its top")
 endif()
 
 # Debian package.
@@ -107,9 +141,11 @@ The package also holds the tools for lesson authors and servers (viztool,
 lesson-server, vorur-upload, vorur-rec) and two demo lessons, opened from the
 menu entry through vorur-ozudiz-demo.")
 # Libraries from dpkg-shlibdeps; the rest is loaded at run time: the Qt platform
-# plugins, the fonts of Korean text and the serif of the page texts.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-nanum, fonts-liberation2")
-# Recording and page sounds go through a PulseAudio-compatible sound server.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio")
+# plugins, Qt's Korean texts of the standard dialogs, the fonts of Korean text and
+# the serif of the page texts.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-translations-l10n, fonts-nanum, fonts-liberation2")
+# Recording and page sounds go through a PulseAudio-compatible sound server; on a
+# Wayland desktop the player runs natively with Qt's Wayland platform.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio, qt6-wayland")
 include(CPack)

@@ -8,9 +8,12 @@
 #include <QSocketNotifier>
 #include <QWidget>
 #include <cstdio>
+#include <dlfcn.h>
 
 #include "codec_binding.h"
+#include "diagnostics.h"
 #include "download_dlg.h"
+#include "instance_lock.h"
 #include "main_dlg.h"
 #include "paths.h"
 #include "qt_services.h"
@@ -71,6 +74,7 @@ CVorur_OzudizApp::CVorur_OzudizApp(int argc, char** argv) {
     m_qapp = std::make_unique<QApplication>(m_qtArgc, m_qtArgv.data());
     // Lets desktops match the window with its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("vorur-ozudiz"));
+    InstallStandardDialogTexts();
     m_messageBox = std::make_unique<CQtMessageBox>();
     InstallTerminationHandler(m_qapp.get());
 }
@@ -85,10 +89,15 @@ BOOL CVorur_OzudizApp::InitInstance() {
     InitSkinResources();
     InstallFontSubstitutions();
 
-    if (!CKtSingleExec::Acquire(kMutexName))
+    if (!CKtSingleExec::Acquire(kMutexName)) {
+        Diagnose("another copy of the player is running in this login",
+                 "lock " + UserRuntimeFolder() + "/" + kMutexName + ".lock");
         return 0;
+    }
 
     if (!LoadCodecLibrary()) {
+        const char* reason = dlerror();
+        Diagnose(std::string("cannot load the codec library ") + CodecLibraryFileName(), reason ? reason : "");
         m_messageBox->Show(FormatMessage("%s 파일을 찾을 수 없습니다.", CodecLibraryFileName()), MB_OK);
         return 0;
     }
@@ -116,9 +125,17 @@ BOOL CVorur_OzudizApp::ReadLaunchArgs() {
     GetModuleFolder(moduleFolder);
 
     LaunchArgsCheck check = ParseLaunchArgs(m_rawArgs, moduleFolder, m_args);
-    if (check == LaunchArgsCheck::WrongCount || check == LaunchArgsCheck::NoSlash)
+    if (check == LaunchArgsCheck::WrongCount) {
+        Diagnose(std::to_string(m_rawArgs.size()) + " arguments given, 7 expected; usage: " + ProgramName() +
+                 " URL ID CLASS TAG1 TAG2 TAG3 TIMES");
         return 0;
+    }
+    if (check == LaunchArgsCheck::NoSlash) {
+        Diagnose("the lesson URL has no \"/\"", m_args.url);
+        return 0;
+    }
     if (check == LaunchArgsCheck::BadPackageName) {
+        Diagnose("the lesson URL does not end in a package file name with a \".\"", m_args.url);
         m_messageBox->Show("강좌파일의 경로가 잘못되었습니다.", MB_OK);
         return 0;
     }
@@ -133,7 +150,13 @@ BOOL CVorur_OzudizApp::ReadLaunchArgs() {
     CDownloadDlg dlg;
     dlg.m_strUrl = m_args.url;
     dlg.m_strLocalPath = m_args.packagePath;
-    if (dlg.DoModal() != IDOK || !FileExists(m_args.packagePath)) {
+    if (dlg.DoModal() != IDOK) {
+        Diagnose("cannot download " + m_args.url, dlg.m_strError);
+        RemoveDownloadFolder(m_downloadFolder);
+        return 0;
+    }
+    if (!FileExists(m_args.packagePath)) {
+        Diagnose("the download of " + m_args.url + " left no file", m_args.packagePath);
         RemoveDownloadFolder(m_downloadFolder);
         return 0;
     }

@@ -77,6 +77,7 @@ void CDownloadDlg::OnTimer(int id) {
     m_bTransferring = true;
     bool ok = download.Download(this, m_strUrl, m_strLocalPath);
     m_bTransferring = false;
+    m_strError = m_bCancelRequested ? "closed during the transfer" : download.m_strError;
     done(ok && !m_bCancelRequested ? IDOK : IDCANCEL);
 }
 
@@ -87,6 +88,7 @@ void CDownloadDlg::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    m_strError = "closed before the transfer began";
     QDialog::closeEvent(event);
 }
 
@@ -96,6 +98,7 @@ void CDownloadDlg::keyPressEvent(QKeyEvent* event) {
         return;
     }
     if (event->key() == Qt::Key_Escape) {
+        m_strError = "closed before the transfer began";
         done(IDCANCEL);
         return;
     }
@@ -104,7 +107,7 @@ void CDownloadDlg::keyPressEvent(QKeyEvent* event) {
 
 bool CUrlDownload::Download(CDownloadDlg* dialog, const std::string& url, const std::string& localPath) {
     m_pDialog = dialog;
-    return FetchUrlToFile(url, localPath, this, nullptr);
+    return FetchUrlToFile(url, localPath, this, &m_strError);
 }
 
 void CUrlDownload::OnProgress(uint64_t progress, uint64_t maximum, uint32_t statusCode) {

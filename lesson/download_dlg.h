@@ -23,6 +23,7 @@ public:
 
     std::string m_strUrl;
     std::string m_strLocalPath;
+    std::string m_strError;  // why the dialog did not end with IDOK
     QProgressBar* m_progress = nullptr;  // control 1020
 
     // Dialog units of template 157 turned into pixels for the dialog's font.
@@ -52,6 +53,8 @@ public:
     void OnProgress(uint64_t progress, uint64_t maximum, uint32_t statusCode) override;
     // Keeps the dialog painting while the transfer runs; false once the user closed it.
     bool Pump() override;
+
+    std::string m_strError;  // the transfer's failure, empty after a success
 
 private:
     CDownloadDlg* m_pDialog = nullptr;

@@ -3,13 +3,30 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QTranslator>
+
+#include "diagnostics.h"
 
 QString ApplicationTitle() {
     QString path = QCoreApplication::applicationFilePath();
     if (path.isEmpty())
         return QStringLiteral("Vorur_Ozudiz");
     return QFileInfo(path).completeBaseName();
+}
+
+bool InstallStandardDialogTexts() {
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!translator->load(QLocale(QLocale::Korean, QLocale::SouthKorea), QStringLiteral("qtbase"),
+                          QStringLiteral("_"), folder)) {
+        Diagnose("cannot load Qt's Korean translations", (folder + QStringLiteral("/qtbase_ko.qm")).toStdString());
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
 }
 
 int CQtMessageBox::Show(const std::string& text, UINT type) {
@@ -26,7 +43,10 @@ int CQtMessageBox::Show(const std::string& text, UINT type) {
 }
 
 bool CQtFileChooser::ChooseOpenFile(const std::string& filter, std::string& path) {
-    QString chosen = QFileDialog::getOpenFileName(nullptr, QString(), QString(), QString::fromStdString(filter));
+    // Qt's own dialog, so that it speaks Korean like the rest of the player; a
+    // desktop's dialog would follow the desktop's language.
+    QString chosen = QFileDialog::getOpenFileName(nullptr, QString(), QString(), QString::fromStdString(filter),
+                                                  nullptr, QFileDialog::DontUseNativeDialog);
     if (chosen.isEmpty() || !QFileInfo(chosen).isFile())
         return false;
     path = QFile::encodeName(chosen).toStdString();

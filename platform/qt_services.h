@@ -15,6 +15,12 @@
 // its extension.
 QString ApplicationTitle();
 
+// Qt's own Korean texts for the standard buttons and dialogs (예, 아니요, 확인, the
+// file dialog), whatever the desktop's language: every other text of the player is
+// Korean. Call once, after the QApplication exists; false when the translations are
+// not installed (the texts then stay English).
+bool InstallStandardDialogTexts();
+
 // OK boxes without an icon, and the Yes/No question.
 class CQtMessageBox : public IMessageBox {
 public:

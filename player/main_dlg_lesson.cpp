@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 
+#include "diagnostics.h"
 #include "file_chooser.h"
 #include "main_dlg.h"
 #include "paths.h"
@@ -25,13 +26,16 @@ BOOL CMainDlg::OpenLesson(const std::string& packagePath) {
         if (m_bTestRunning || m_recorder.IsCapturing())
             EndTest(1);
     };
-    if (!ExtractPackage(packagePath, folder)) {
+    std::string reason;
+    if (!ExtractPackage(packagePath, folder, &reason)) {
+        Diagnose("cannot extract the lesson package " + packagePath, reason);
         endTestRun();
         ShowMessage("압축해제실패!");
         return 0;
     }
     // Packages made where file names ignore letter case may spell it differently.
     if (!m_cfg.Load(FindFileIgnoringCase(folder, "config.cfg"))) {
+        Diagnose("cannot load config.cfg of " + packagePath, DescribeArchiveFault(m_cfg.GetLastFault()));
         ClearFolderFiles(folder);
         endTestRun();
         return 0;

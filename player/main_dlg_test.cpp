@@ -2,8 +2,10 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <cerrno>
 #include <cstring>
 
+#include "diagnostics.h"
 #include "main_dlg.h"
 #include "paths.h"
 #include "qt_services.h"
@@ -53,8 +55,9 @@ BOOL CMainDlg::StartRecording() {
     if (m_recorder.IsCapturing())
         return 1;
     const std::string& path = m_args.recordingPath;
-    unlink(path.c_str());
+    const int unlinkError = unlink(path.c_str()) == 0 ? 0 : errno;
     if (FileExists(path)) {
+        Diagnose("cannot delete the old recording " + path, std::strerror(unlinkError));
         ShowMessage("녹음할 파일이 사용중입니다.\n모든 프로그램을 닫고 다시 시도하세요.");
         return 0;
     }
@@ -62,14 +65,17 @@ BOOL CMainDlg::StartRecording() {
     ReadSpeakerRecSetting(speakerRec);
     m_bSpeakerRec = speakerRec != 0;
     if (m_bSpeakerRec && !m_mixer.SelectRecordMixer(1)) {
+        Diagnose("cannot switch the recording source to the playback mix", m_mixer.m_strError);
         ShowMessage(m_mixer.m_strError);
         return 0;
     }
     if (!m_recorder.Open(m_levelTarget.get(), path)) {
+        Diagnose("cannot open the recording (file, capture thread or encoder)", path);
         ShowMessage("녹음파일을 열지 못했습니다.");
         return 0;
     }
     if (!m_recorder.Start()) {
+        Diagnose("cannot start capturing from the recording device", path);
         ShowMessage("녹음을 시작하지 못했습니다.");
         m_recorder.Close();
         return 0;
@@ -104,6 +110,7 @@ void CMainDlg::EndTest(BOOL abort) {
     // A recording whose writing failed (disk full) is incomplete: it is not offered
     // for sending as if it were whole.
     if (m_recorder.WriteFailed()) {
+        Diagnose("writing the recording " + path + " failed", std::strerror(m_recorder.WriteError()));
         unlink(path.c_str());
         ShowMessage("녹음파일을 전송하지 못했습니다.\n잠시후 다시 시도하세요");
         return;
@@ -131,6 +138,8 @@ void CMainDlg::EndTest(BOOL abort) {
         ShowMessage("전송이 완료 되었습니다.");
         return;
     }
+    Diagnose("the server at " + UploadUrl() + " did not accept " + m_args.uploadFileName,
+             "reply \"" + reply.substr(0, 200) + "\"");
     // The server has spoken: kept for support staff, not sent again by itself.
     if (queued) {
         outbox.MarkRefused(m_args.uploadFileName);

@@ -13,6 +13,7 @@
 #include <QWindow>
 
 #include "control_id.h"
+#include "diagnostics.h"
 #include "hit_test.h"
 #include "image_btn.h"
 #include "main_dlg.h"
@@ -85,7 +86,13 @@ CMainDlg::CMainDlg(const LaunchArgs& args, const MainDlgServices& services, QWid
     }
     if (!m_services.upload)
         m_services.upload = [](const std::string& url, const std::string& name, const std::string& path,
-                               std::string& reply) { return UploadFile(url, name, path, reply); };
+                               std::string& reply) {
+            std::string error;
+            const int sent = UploadFile(url, name, path, reply, &error);
+            if (!sent)
+                Diagnose("cannot upload " + path + " to " + url, error);
+            return sent;
+        };
     m_levelTarget = std::make_unique<CQtMessageTarget>(this);
 
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
@@ -123,10 +130,20 @@ void CMainDlg::CreateControls() {
     for (int id : {IDC_SLIDER_SOURCE, IDC_SLIDER_MIC}) {
         auto* slider = new CRudSliderCtrl(this);
         SetControlId(slider, id);
-        slider->setFocusPolicy(Qt::NoFocus);
+        // Click and Tab give it the keyboard; arrows and page keys move it.
+        slider->setFocusPolicy(Qt::StrongFocus);
         // The mixer changes once a move has ended, never while dragging.
         connect(slider, &CRudSliderCtrl::endTrack, this, [this, id] { ApplySliderVolume(id); });
         m_sliders[id] = slider;
+    }
+    // Tab follows the bottom bar from left to right, the upper of two stacked controls first.
+    QWidget* previous = nullptr;
+    for (int id : {IDC_STOP, IDC_PREV, IDC_PLAY, IDC_NEXT, IDC_AUTONEXT, IDC_SHOW_QUESTION, IDC_SHOW_ANSWER, IDC_PRAC,
+                   IDC_TEST, IDC_SLIDER_SOURCE, IDC_SLIDER_MIC, IDC_MINIMIZE, IDC_MAXIMIZE, IDC_CLOSE}) {
+        QWidget* control = Button(id) ? static_cast<QWidget*>(Button(id)) : Slider(id);
+        if (previous)
+            setTabOrder(previous, control);
+        previous = control;
     }
 }
 
@@ -156,6 +173,7 @@ BOOL CMainDlg::OnInitDialog() {
     setWindowTitle(QStringLiteral("Vorur_Ozudiz"));
 
     if (!m_mixer.CheckDevice()) {
+        Diagnose("no sound card to record from", m_mixer.m_strError);
         ShowMessage(m_mixer.m_strError);
         done(IDCANCEL);
         return 0;

@@ -14,6 +14,8 @@ PACKAGES=(
   libmp3lame-dev libmpg123-dev libvorbis-dev
   libpulse-dev
   libcpp-httplib-dev nlohmann-json3-dev
+  # run time: Qt's own Korean texts for the standard dialogs; the Wayland platform
+  qt6-translations-l10n qt6-wayland
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
   xvfb xauth xdotool x11-utils imagemagick xclip
@@ -23,6 +25,8 @@ PACKAGES=(
   pipewire pipewire-pulse wireplumber dbus-daemon
   file  # the Debian package's library dependencies (cpack)
   desktop-file-utils  # the installed menu entries are checked
+  lintian appstream  # the Debian package and its software-centre entry are checked
+  weston  # a headless Wayland compositor for the launch test
   # fuzzing (-DVORUR_BUILD_FUZZ=ON, built with clang)
   clang libclang-rt-14-dev
   # fonts: a metric twin of Times New Roman, and Korean text

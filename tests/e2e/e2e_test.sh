@@ -72,6 +72,9 @@ if [ -s "$STORED" ]; then
 fi
 click_at "${CLOSE[@]}"
 check "the close button ends the player" exits_within 15 "$PLAYER_PID"
+# Output of the player itself, without SDL's notes that its disk driver is in use.
+player_output() { grep -v "^CRITICAL: .*\(disk i/o audio driver\|from file\|to file\)" "$PLAYER_LOG"; }
+check "a session that goes well prints nothing ($(player_output | head -c 300))" test -z "$(player_output)"
 check "closing emptied the Temp folder of the lesson" test -z "$(find "$VORUR_DATA_DIR/Temp" -maxdepth 1 -type f ! -name '*.ogg' ! -name '*.mp3' ! -name '*.wav' ! -name .vorur-ozudiz)"
 kill "$SERVER_PID"
 
@@ -88,6 +91,8 @@ OUTBOX=$VORUR_DATA_DIR/Outbox
 check "the refused recording is kept in the outbox" test -s "$OUTBOX/refused/$UPLOAD_NAME"
 click_at "${CLOSE[@]}"
 exits_within 15 "$PLAYER_PID"
+check "the refusal is explained on stderr ($(player_output | head -c 300))" test "$(player_output)" = \
+    "Vorur_Ozudiz: the server at ${SERVER_URL}RozevaDevur_O2_Veve/sprec_upload2.asp did not accept $UPLOAD_NAME: reply \"FAIL\""
 
 # --- The run whose upload cannot reach the server: the refusing server has gone
 # and nothing listens on its port.

@@ -1,54 +1,92 @@
 #!/usr/bin/env bash
 # Start-up of the real player as a launcher runs it: argument checks, the single
 # instance guard, the codec library, the download and its failures, and the
-# outbox sent in the background.
+# outbox sent in the background. Every end the learner sees as silent explains
+# itself in one line on stderr; a start that goes well prints nothing.
 #   BIN_DIR=build/bin DEMO_DIR=build/demo xvfb-run -a tests/e2e/launch_test.sh
 source "$(dirname "$0")/lib.sh"
 
+start_server gone
+GONE_URL=$SERVER_URL
+kill "$SERVER_PID"
+wait "$SERVER_PID" 2>/dev/null
 start_server server
 ARGS=(kim7 C1 A01 L03 D5 1)
 STALE=$VORUR_DATA_DIR/demo1.viz
 # downloads_empty FOLDER: nothing is left in the player's Downloads folder but its mark.
 downloads_empty() { test -z "$(find "$1/Downloads" -mindepth 1 ! -name .vorur-ozudiz 2>/dev/null)"; }
+USAGE="usage: Vorur_Ozudiz URL ID CLASS TAG1 TAG2 TAG3 TIMES"
 
-# Six or eight arguments: silent end before any download; nothing deleted.
+# only_line PATTERN: the output of the last start is exactly one line, matching the
+# extended regular expression PATTERN as a whole.
+only_line() { [ "$(wc -l < "$PLAYER_LOG")" -eq 1 ] && grep -Eqx -- "$1" "$PLAYER_LOG"; }
+
+# silent_end NAME PATTERN ARGS...: the player ends by itself, no window of its own
+# (message box or main window) ever shows, and it says why on stderr.
+silent_end() {
+    local name=$1 pattern=$2 shown=
+    shift 2
+    start_player "$@"
+    for _ in $(seq 200); do
+        kill -0 "$PLAYER_PID" 2>/dev/null || break
+        [ -n "$(find_windows)" ] && shown=yes
+        sleep 0.1
+    done
+    if ! exits_within 1 "$PLAYER_PID"; then
+        fail "$name: the player did not end"
+        kill -9 "$PLAYER_PID"
+        return
+    fi
+    check "$name: nothing is shown" test -z "$shown"
+    check "$name: stderr says why ($(head -c 300 "$PLAYER_LOG"))" only_line "$pattern"
+}
+
+# name | the line on stderr | arguments
 echo stale > "$STALE"
-start_player "${SERVER_URL}demo1.viz" kim7 C1 A01 L03 D5
-check "six arguments end silently" exits_within 10 "$PLAYER_PID"
-start_player "${SERVER_URL}demo1.viz" "${ARGS[@]}" extra
-check "eight arguments end silently" exits_within 10 "$PLAYER_PID"
-check "nothing was deleted" test -f "$STALE"
-check "no window was shown" test -z "$(find_windows)"
-
-# A url without "/": silent end.
-start_player "lesson.viz" "${ARGS[@]}"
-check "a url without a slash ends silently" exits_within 10 "$PLAYER_PID"
+while IFS='|' read -r name pattern args; do
+    read -ra argv <<<"$args"
+    silent_end "$name" "$pattern" "${argv[@]}"
+done <<TABLE
+no arguments|Vorur_Ozudiz: 0 arguments given, 7 expected; $USAGE|
+six arguments|Vorur_Ozudiz: 6 arguments given, 7 expected; $USAGE|${SERVER_URL}demo1.viz kim7 C1 A01 L03 D5
+eight arguments|Vorur_Ozudiz: 8 arguments given, 7 expected; $USAGE|${SERVER_URL}demo1.viz ${ARGS[*]} extra
+a url without a slash|Vorur_Ozudiz: the lesson URL has no "/": lesson\.viz|lesson.viz ${ARGS[*]}
+a missing package|Vorur_Ozudiz: cannot download ${SERVER_URL}missing\.viz: HTTP status 404|${SERVER_URL}missing.viz ${ARGS[*]}
+a refused connection|Vorur_Ozudiz: cannot download ${GONE_URL}gone\.viz: .*[Cc]ouldn.t connect.*|${GONE_URL}gone.viz ${ARGS[*]}
+TABLE
+check "a wrong argument count deletes nothing" test "$(cat "$STALE")" = stale
+# A launcher that has closed its end of the player's stderr gets a quiet end, not a
+# death by SIGPIPE.
+"$BIN_DIR/Vorur_Ozudiz" 2>&1 | true
+status=${PIPESTATUS[0]}
+check "a closed stderr does not kill the player (status $status)" test "$status" -eq 0
+check "no package file is left behind by a failed download" downloads_empty "$VORUR_DATA_DIR"
 
 # A last segment without a dot: the message, then the end.
 start_player "${SERVER_URL}dir/" "${ARGS[@]}"
 if wait_message 10; then
     check "a package name without a dot is reported" test "$(message_text)" = "강좌파일의 경로가 잘못되었습니다."
+    check "... and explained on stderr" \
+        only_line "Vorur_Ozudiz: the lesson URL does not end in a package file name with a \"\\.\": ${SERVER_URL}dir/"
     answer Return
 else
     fail "no message for a package name without a dot"
 fi
 check "the player ends after the message" exits_within 10 "$PLAYER_PID"
 
-# A 404: silent end, no package file left (a stale one is deleted first).
-start_player "${SERVER_URL}missing.viz" "${ARGS[@]}"
-check "a missing package ends silently" exits_within 15 "$PLAYER_PID"
-check "no package file is left behind" downloads_empty "$VORUR_DATA_DIR"
-
 # The codec library missing beside a copy of the player: the message names it, and
 # nothing is downloaded.
 mkdir -p "$WORK/lonely"
 cp "$BIN_DIR/Vorur_Ozudiz" "$WORK/lonely/"
 echo stale > "$STALE"
-"$WORK/lonely/Vorur_Ozudiz" "${SERVER_URL}demo1.viz" "${ARGS[@]}" >> "$WORK/player.log" 2>&1 &
+PLAYER_LOG=$WORK/lonely.log
+"$WORK/lonely/Vorur_Ozudiz" "${SERVER_URL}demo1.viz" "${ARGS[@]}" > "$PLAYER_LOG" 2>&1 &
 PLAYER_PID=$!
 PIDS+=("$PLAYER_PID")
 if wait_message 10; then
     check "a missing codec library is reported" test "$(message_text)" = "libDovOvoru.so 파일을 찾을 수 없습니다."
+    check "... and explained on stderr" \
+        only_line "Vorur_Ozudiz: cannot load the codec library libDovOvoru\.so: .*libDovOvoru\.so: cannot open shared object file.*"
     answer Return
 else
     fail "no message for a missing codec library"
@@ -62,11 +100,13 @@ rm -f "$STALE"
 start_server slow --delay-ms 4000
 start_player "${SERVER_URL}demo1.viz" "${ARGS[@]}"
 FIRST=$PLAYER_PID
+FIRST_LOG=$PLAYER_LOG
 sleep 1
 shot_dialog="$WORK/shots/download-dialog.png"
 import -window root "$shot_dialog"
-start_player "${SERVER_URL}demo1.viz" "${ARGS[@]}"
-check "a second player ends silently while the first runs" exits_within 5 "$PLAYER_PID"
+silent_end "a second player while the first runs" \
+    "Vorur_Ozudiz: another copy of the player is running in this login: lock $XDG_RUNTIME_DIR/Vorur_Ozudiz2_Mutex\.lock" \
+    "${SERVER_URL}demo1.viz" "${ARGS[@]}"
 if wait_main 20; then
     pass "the first player downloaded and opened its window"
     kill "$FIRST"
@@ -75,6 +115,7 @@ else
     fail "the first player never showed its window"
     kill -9 "$FIRST"
 fi
+check "a start that goes well prints nothing ($(head -c 300 "$FIRST_LOG"))" test ! -s "$FIRST_LOG"
 check "the package was deleted after opening" downloads_empty "$VORUR_DATA_DIR"
 start_player "${SERVER_URL}demo1.viz" "${ARGS[@]}"
 check "after the first has ended a new start takes the guard" wait_main 20
@@ -147,5 +188,29 @@ check "once" test "$(grep -c "stored $NAME" "$WORK/pausing.log")" = 1
 check "nothing is left in the outbox" test -z "$(ls -A "$OUTBOX" | grep -v '^\.lock$')"
 kill "$PLAYER_PID"
 check "the player closes at once after sending" exits_within 5 "$PLAYER_PID"
+
+# On a Wayland compositor (a headless weston) the player runs natively: its window is
+# a toplevel of the compositor's with the minimum size, and it prints nothing but the
+# protocol trace asked for here.
+if command -v weston >/dev/null; then
+    weston --backend=headless-backend.so --socket=vorur-e2e --idle-time=0 --no-config > "$WORK/weston.log" 2>&1 &
+    PIDS+=("$!")
+    for _ in $(seq 50); do [ -S "$XDG_RUNTIME_DIR/vorur-e2e" ] && break; sleep 0.1; done
+    PLAYER_LOG=$WORK/wayland.log
+    env -u DISPLAY WAYLAND_DISPLAY=vorur-e2e QT_QPA_PLATFORM=wayland WAYLAND_DEBUG=1 \
+        "$BIN_DIR/Vorur_Ozudiz" "${SERVER_URL}demo1.viz" "${ARGS[@]}" > "$PLAYER_LOG" 2>&1 &
+    PLAYER_PID=$!
+    PIDS+=("$PLAYER_PID")
+    toplevel() {
+        grep -q 'xdg_toplevel@[0-9]*\.set_title("Vorur_Ozudiz")' "$PLAYER_LOG" &&
+            grep -q 'xdg_toplevel@[0-9]*\.set_min_size(600, 450)' "$PLAYER_LOG"
+    }
+    for _ in $(seq 200); do toplevel && break; sleep 0.1; done
+    check "under Wayland the window is a toplevel of the compositor" toplevel
+    kill "$PLAYER_PID"
+    check "... it closes on request" exits_within 10 "$PLAYER_PID"
+    check "... and prints nothing of its own ($(grep -v '^\[' "$PLAYER_LOG" | head -c 300))" \
+        test -z "$(grep -v '^\[' "$PLAYER_LOG")"
+fi
 
 finish

@@ -47,9 +47,13 @@ settings() {
     printf '%s\n' "$@" >> "$XDG_CONFIG_HOME/Dazuzor/Vorur_Ozudiz2.conf"
 }
 
-# start_player ARGS...: the player as a launcher starts it; sets PLAYER_PID.
+# start_player ARGS...: the player as a launcher starts it; sets PLAYER_PID and
+# PLAYER_LOG, the file of this start's output.
+PLAYER_RUNS=0
 start_player() {
-    "$BIN_DIR/Vorur_Ozudiz" "$@" >> "$WORK/player.log" 2>&1 &
+    PLAYER_RUNS=$((PLAYER_RUNS + 1))
+    PLAYER_LOG=$WORK/player-$PLAYER_RUNS.log
+    "$BIN_DIR/Vorur_Ozudiz" "$@" > "$PLAYER_LOG" 2>&1 &
     PLAYER_PID=$!
     PIDS+=("$PLAYER_PID")
 }

@@ -2,7 +2,12 @@
 // as the window system delivers them, the volume sliders, the mixer check, and the
 // pixels the paint puts on the window.
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QImage>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QTimer>
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -295,7 +300,7 @@ TEST_F(MainWindowTest, PressesOnTheBackgroundMoveOrResizeAndPressesOnButtonsClic
     EXPECT_EQ(m_dlg->geometry().right(), origin.x() + 899);  // the right edge stays put
 }
 
-TEST_F(MainWindowTest, EscapeAndEnterDoNothingCtrlOAsksForALesson) {
+TEST_F(MainWindowTest, EscapeAndEnterDoNothingCtrlOAsksForALessonTabFollowsTheBar) {
     Start("");
     Show();
     m_dlg->activateWindow();
@@ -319,6 +324,29 @@ TEST_F(MainWindowTest, EscapeAndEnterDoNothingCtrlOAsksForALesson) {
     QTest::keyClick(m_dlg->Button(IDC_CLOSE), Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(m_chooser.calls, 2);
     EXPECT_TRUE(m_dlg->isVisible());
+
+    // Tab goes along the bottom bar from left to right, the upper of two stacked
+    // controls first; the sliders take the focus in their turn.
+    const int bar[] = {IDC_STOP, IDC_PREV,          IDC_PLAY,       IDC_NEXT,     IDC_AUTONEXT,
+                       IDC_SHOW_QUESTION, IDC_SHOW_ANSWER, IDC_PRAC,  IDC_TEST,     IDC_SLIDER_SOURCE,
+                       IDC_SLIDER_MIC,    IDC_MINIMIZE,    IDC_MAXIMIZE, IDC_CLOSE};
+    auto control = [&](int id) -> QWidget* {
+        return m_dlg->Button(id) ? static_cast<QWidget*>(m_dlg->Button(id)) : m_dlg->Slider(id);
+    };
+    std::vector<int> chain;
+    QWidget* w = control(IDC_STOP);
+    do {
+        for (int id : bar)
+            if (control(id) == w)
+                chain.push_back(id);
+        w = w->nextInFocusChain();
+    } while (w != control(IDC_STOP));
+    EXPECT_EQ(chain, std::vector<int>(std::begin(bar), std::end(bar)));
+    control(IDC_MINIMIZE)->setFocus(Qt::TabFocusReason);
+    for (int id : {IDC_SLIDER_MIC, IDC_SLIDER_SOURCE}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        EXPECT_EQ(QApplication::focusWidget(), control(id)) << id;
+    }
 
     // The close button ends the dialog with IDOK.
     Click(IDC_CLOSE);
@@ -359,6 +387,8 @@ TEST_F(MainWindowTest, MaximiseButtonAloneRestoresTheWindow) {
 TEST_F(MainWindowTest, VolumesChangeOnlyWhenAMoveOfTheSliderEnds) {
     Start("");
     Show();
+    m_dlg->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get()));
     QWindow* window = Window();
     CRudSliderCtrl* source = m_dlg->Slider(IDC_SLIDER_SOURCE);
     const QPoint sliderOrigin = source->pos();
@@ -389,6 +419,30 @@ TEST_F(MainWindowTest, VolumesChangeOnlyWhenAMoveOfTheSliderEnds) {
     QTest::mouseRelease(window, Qt::LeftButton, {}, groove);
     EXPECT_EQ(mic->value(), 40);
     EXPECT_EQ(VolumeLog(), std::vector<std::string>{"volume|Test Card|Microphone|40"});
+
+    // The click gave the slider the keyboard. A key moves it at once and the volume is
+    // written once, when the key is let go; a key held down writes once at the end.
+    EXPECT_EQ(QApplication::focusWidget(), mic);
+    struct {
+        Qt::Key key;
+        int repeats;
+        int value;
+    } moves[] = {{Qt::Key_Left, 0, 39}, {Qt::Key_PageUp, 2, 69}, {Qt::Key_End, 0, 100}, {Qt::Key_Down, 4, 95}};
+    for (const auto& move : moves) {
+        SCOPED_TRACE(move.key);
+        ClearSimMixerLog();
+        QTest::keyPress(mic, move.key);
+        for (int i = 0; i < move.repeats; ++i) {
+            QKeyEvent release(QEvent::KeyRelease, move.key, Qt::NoModifier, QString(), true);
+            QKeyEvent press(QEvent::KeyPress, move.key, Qt::NoModifier, QString(), true);
+            QApplication::sendEvent(mic, &release);
+            QApplication::sendEvent(mic, &press);
+        }
+        EXPECT_EQ(mic->value(), move.value);
+        EXPECT_TRUE(VolumeLog().empty());
+        QTest::keyRelease(mic, move.key);
+        EXPECT_EQ(VolumeLog(), std::vector<std::string>{"volume|Test Card|Microphone|" + std::to_string(move.value)});
+    }
 
     // Positions set by the program are not applied back.
     ClearSimMixerLog();
@@ -424,6 +478,67 @@ TEST_F(MainWindowTest, FailedMixerCheckShowsItsTextAndClosesBeforeAnythingElse) 
         dlg.reset();
         EXPECT_EQ(m_box.shown.size(), 1u);  // the clean-up adds nothing
     }
+}
+
+// The real message boxes and file chooser with Qt's Korean texts installed: the
+// question reads 예 / 아니요, the OK box 확인, and the file dialog is Qt's own, in Korean.
+TEST(StandardDialogs, SpeakKoreanWhateverTheDesktopLanguage) {
+    ASSERT_TRUE(InstallStandardDialogTexts());
+    // Runs `inspect` on the modal dialog once it is up; it must close the dialog.
+    auto whenModal = [](std::function<void(QWidget*)> inspect) {
+        auto* poll = new QTimer;
+        QObject::connect(poll, &QTimer::timeout, [poll, inspect] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                poll->stop();
+                poll->deleteLater();
+                inspect(modal);
+            }
+        });
+        poll->start(10);
+    };
+    auto texts = [](QMessageBox* box) {
+        std::vector<std::string> out;
+        for (QAbstractButton* b : box->buttons())
+            out.push_back(b->text().toStdString());
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    struct {
+        UINT type;
+        std::vector<std::string> buttons;  // sorted
+        int answer;
+    } boxes[] = {{MB_YESNO, {"아니요(&N)", "예(&Y)"}, IDNO}, {MB_OK, {"확인"}, IDOK}};
+    CQtMessageBox messageBox;
+    for (const auto& c : boxes) {
+        std::vector<std::string> seen;
+        whenModal([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_TRUE(box);
+            seen = texts(box);
+            box->buttons().front()->click();
+        });
+        const int answer = messageBox.Show("학습한 내용을 서버로 전송하시겠습니까?", c.type);
+        EXPECT_EQ(seen, c.buttons);
+        if (c.type == MB_YESNO)
+            EXPECT_TRUE(answer == IDYES || answer == IDNO);
+        else
+            EXPECT_EQ(answer, IDOK);
+    }
+
+    std::vector<std::string> labels;
+    whenModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        ASSERT_TRUE(dialog);
+        for (auto* box : dialog->findChildren<QDialogButtonBox*>())
+            for (QAbstractButton* b : box->buttons())
+                labels.push_back(b->text().toStdString());
+        std::sort(labels.begin(), labels.end());
+        EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("Zidizi file (*.viz)")});
+        dialog->reject();
+    });
+    std::string path;
+    EXPECT_FALSE(CQtFileChooser().ChooseOpenFile("Zidizi file (*.viz)", path));
+    EXPECT_EQ(labels, (std::vector<std::string>{"열기(&O)", "취소"}));
 }
 
 // ---- drawing, read back from the rendered window
