@@ -189,3 +189,85 @@ void CWaveInBufferQueue::ReturnFrontLocked() {
     if (m_callback)
         m_callback->PostThreadMessage(MM_WIM_DATA, 0, reinterpret_cast<LPARAM>(header));
 }
+
+MMRESULT CQueuedWaveInDevice::Open(UINT deviceId, const WAVEFORMATEX& format, IThreadMessageQueue* callback) {
+    if (IsDeviceOpen())
+        return MMSYSERR_ALLOCATED;
+    if (format.wFormatTag != WAVE_FORMAT_PCM || format.wBitsPerSample != 16 || format.nChannels < 1 ||
+        format.nChannels > 2 || format.nSamplesPerSec < 8000 || format.nSamplesPerSec > 192000)
+        return WAVERR_BADFORMAT;
+    MMRESULT result = OpenDevice(deviceId, format);
+    if (result != MMSYSERR_NOERROR)
+        return result;
+    // The playback mix is made in 44.1 kHz stereo frames, as the page sounds play.
+    bool mix = GetCaptureRoute().mixPlayback && format.nChannels == 2 && format.nSamplesPerSec == 44100;
+    m_buffers.SetCapturing(false);
+    m_buffers.SetPlaybackTap(mix ? &CPlaybackTap::Instance() : nullptr);
+    m_callbackQueue = callback;
+    m_buffers.SetCallback(callback);
+    if (callback)
+        callback->PostThreadMessage(MM_WIM_OPEN, 0, 0);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT CQueuedWaveInDevice::PrepareHeader(WAVEHDR* header) {
+    return IsDeviceOpen() ? m_buffers.Prepare(header) : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT CQueuedWaveInDevice::UnprepareHeader(WAVEHDR* header) {
+    return IsDeviceOpen() ? m_buffers.Unprepare(header) : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT CQueuedWaveInDevice::AddBuffer(WAVEHDR* header) {
+    return IsDeviceOpen() ? m_buffers.Add(header) : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT CQueuedWaveInDevice::Start() {
+    if (!IsDeviceOpen())
+        return MMSYSERR_INVALHANDLE;
+    m_buffers.SetCapturing(true);
+    if (!RunDevice(true)) {
+        m_buffers.SetCapturing(false);
+        return MMSYSERR_ERROR;
+    }
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT CQueuedWaveInDevice::Stop() {
+    if (!IsDeviceOpen())
+        return MMSYSERR_INVALHANDLE;
+    // Whatever the device delivered before the pause took effect is still taken in.
+    RunDevice(false);
+    m_buffers.SetCapturing(false);
+    m_buffers.ReturnPartial();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT CQueuedWaveInDevice::Reset() {
+    if (!IsDeviceOpen())
+        return MMSYSERR_INVALHANDLE;
+    RunDevice(false);
+    m_buffers.SetCapturing(false);
+    m_buffers.ReturnAll();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT CQueuedWaveInDevice::Close() {
+    if (!IsDeviceOpen())
+        return MMSYSERR_INVALHANDLE;
+    if (m_buffers.QueuedCount() > 0)
+        return WAVERR_STILLPLAYING;
+    IThreadMessageQueue* callback = m_callbackQueue;
+    CloseDevice();
+    ReleaseQueue();
+    if (callback)
+        callback->PostThreadMessage(MM_WIM_CLOSE, 0, 0);
+    return MMSYSERR_NOERROR;
+}
+
+void CQueuedWaveInDevice::ReleaseQueue() {
+    m_buffers.SetCapturing(false);
+    m_buffers.SetPlaybackTap(nullptr);
+    m_buffers.SetCallback(nullptr);
+    m_callbackQueue = nullptr;
+}

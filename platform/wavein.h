@@ -173,3 +173,36 @@ private:
     size_t m_backlogSize = 0;
     std::atomic<uint64_t> m_dropped{0};
 };
+
+// What the real devices share: the header rules and buffer flow of the queue, the
+// format check, the playback mix the capture route asks for, and the open and close
+// notifications. A backend opens, runs, pauses and closes its own stream and writes
+// what it records into m_buffers.
+class CQueuedWaveInDevice : public IWaveInDevice {
+public:
+    MMRESULT Open(UINT deviceId, const WAVEFORMATEX& format, IThreadMessageQueue* callback) override;
+    MMRESULT PrepareHeader(WAVEHDR* header) override;
+    MMRESULT UnprepareHeader(WAVEHDR* header) override;
+    MMRESULT AddBuffer(WAVEHDR* header) override;
+    MMRESULT Start() override;
+    MMRESULT Stop() override;
+    MMRESULT Reset() override;
+    MMRESULT Close() override;
+    uint64_t DroppedBytes() const override { return m_buffers.DroppedBytes(); }
+
+protected:
+    virtual bool IsDeviceOpen() const = 0;
+    // Opens the stream paused; on failure nothing of it stays open.
+    virtual MMRESULT OpenDevice(UINT deviceId, const WAVEFORMATEX& format) = 0;
+    // Runs or pauses the stream; false when the device refused.
+    virtual bool RunDevice(bool run) = 0;
+    // Closes the stream; no write into m_buffers follows. Derived destructors call it.
+    virtual void CloseDevice() = 0;
+    // After CloseDevice: the queue forgets the caller.
+    void ReleaseQueue();
+
+    CWaveInBufferQueue m_buffers;
+
+private:
+    IThreadMessageQueue* m_callbackQueue = nullptr;
+};

@@ -20,86 +20,48 @@ constexpr pa_usec_t kServerTimeout = 5 * PA_USEC_PER_SEC;
 // One capture buffer: the server hands sound over about every 23 ms.
 constexpr uint32_t kFragmentBytes = 4096;
 
-class CPulseWaveIn : public IWaveInDevice {
+class CPulseWaveIn : public CQueuedWaveInDevice {
 public:
-    ~CPulseWaveIn() override { Disconnect(); }
+    ~CPulseWaveIn() override {
+        CloseDevice();
+        ReleaseQueue();
+    }
 
-    MMRESULT Open(UINT, const WAVEFORMATEX& format, IThreadMessageQueue* callback) override {
-        if (m_loop)
-            return MMSYSERR_ALLOCATED;
-        if (format.wFormatTag != WAVE_FORMAT_PCM || format.wBitsPerSample != 16 || format.nChannels < 1 ||
-            format.nChannels > 2 || format.nSamplesPerSec < 8000 || format.nSamplesPerSec > 192000)
-            return WAVERR_BADFORMAT;
-        CaptureRoute route = GetCaptureRoute();
-        // The playback mix is made in 44.1 kHz stereo frames, as the page sounds play.
-        bool mix = route.mixPlayback && format.nChannels == 2 && format.nSamplesPerSec == 44100;
-        MMRESULT result = Connect(route.source, format);
-        if (result != MMSYSERR_NOERROR) {
-            Disconnect();
-            return result;
+protected:
+    bool IsDeviceOpen() const override { return m_loop != nullptr; }
+
+    MMRESULT OpenDevice(UINT, const WAVEFORMATEX& format) override {
+        MMRESULT result = Connect(GetCaptureRoute().source, format);
+        if (result != MMSYSERR_NOERROR)
+            CloseDevice();
+        return result;
+    }
+
+    bool RunDevice(bool run) override { return Cork(!run); }
+
+    void CloseDevice() override {
+        if (!m_loop)
+            return;
+        pa_threaded_mainloop_lock(m_loop);
+        if (m_stream) {
+            pa_stream_set_read_callback(m_stream, nullptr, nullptr);
+            pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+            pa_stream_disconnect(m_stream);
+            pa_stream_unref(m_stream);
+            m_stream = nullptr;
         }
-        m_buffers.SetCapturing(false);
-        m_buffers.SetPlaybackTap(mix ? &CPlaybackTap::Instance() : nullptr);
-        m_callbackQueue = callback;
-        m_buffers.SetCallback(callback);
-        if (callback)
-            callback->PostThreadMessage(MM_WIM_OPEN, 0, 0);
-        return MMSYSERR_NOERROR;
-    }
-
-    MMRESULT PrepareHeader(WAVEHDR* header) override {
-        return m_loop ? m_buffers.Prepare(header) : MMSYSERR_INVALHANDLE;
-    }
-
-    MMRESULT UnprepareHeader(WAVEHDR* header) override {
-        return m_loop ? m_buffers.Unprepare(header) : MMSYSERR_INVALHANDLE;
-    }
-
-    MMRESULT AddBuffer(WAVEHDR* header) override { return m_loop ? m_buffers.Add(header) : MMSYSERR_INVALHANDLE; }
-
-    MMRESULT Start() override {
-        if (!m_loop)
-            return MMSYSERR_INVALHANDLE;
-        m_buffers.SetCapturing(true);
-        if (!Cork(false)) {
-            m_buffers.SetCapturing(false);
-            return MMSYSERR_ERROR;
+        if (m_context) {
+            pa_context_set_state_callback(m_context, nullptr, nullptr);
+            pa_context_disconnect(m_context);
+            pa_context_unref(m_context);
+            m_context = nullptr;
         }
-        return MMSYSERR_NOERROR;
+        pa_threaded_mainloop_unlock(m_loop);
+        // No callback runs after this.
+        pa_threaded_mainloop_stop(m_loop);
+        pa_threaded_mainloop_free(m_loop);
+        m_loop = nullptr;
     }
-
-    MMRESULT Stop() override {
-        if (!m_loop)
-            return MMSYSERR_INVALHANDLE;
-        // Whatever the server sent before the cork took effect is still taken in.
-        Cork(true);
-        m_buffers.SetCapturing(false);
-        m_buffers.ReturnPartial();
-        return MMSYSERR_NOERROR;
-    }
-
-    MMRESULT Reset() override {
-        if (!m_loop)
-            return MMSYSERR_INVALHANDLE;
-        Cork(true);
-        m_buffers.SetCapturing(false);
-        m_buffers.ReturnAll();
-        return MMSYSERR_NOERROR;
-    }
-
-    MMRESULT Close() override {
-        if (!m_loop)
-            return MMSYSERR_INVALHANDLE;
-        if (m_buffers.QueuedCount() > 0)
-            return WAVERR_STILLPLAYING;
-        IThreadMessageQueue* callback = m_callbackQueue;
-        Disconnect();
-        if (callback)
-            callback->PostThreadMessage(MM_WIM_CLOSE, 0, 0);
-        return MMSYSERR_NOERROR;
-    }
-
-    uint64_t DroppedBytes() const override { return m_buffers.DroppedBytes(); }
 
 private:
     MMRESULT Connect(const std::string& source, const WAVEFORMATEX& format) {
@@ -151,34 +113,6 @@ private:
         Wait([this] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(m_stream)) ||
                              pa_stream_get_state(m_stream) == PA_STREAM_READY; });
         return pa_stream_get_state(m_stream) == PA_STREAM_READY ? MMSYSERR_NOERROR : MMSYSERR_BADDEVICEID;
-    }
-
-    void Disconnect() {
-        if (!m_loop)
-            return;
-        pa_threaded_mainloop_lock(m_loop);
-        if (m_stream) {
-            pa_stream_set_read_callback(m_stream, nullptr, nullptr);
-            pa_stream_set_state_callback(m_stream, nullptr, nullptr);
-            pa_stream_disconnect(m_stream);
-            pa_stream_unref(m_stream);
-            m_stream = nullptr;
-        }
-        if (m_context) {
-            pa_context_set_state_callback(m_context, nullptr, nullptr);
-            pa_context_disconnect(m_context);
-            pa_context_unref(m_context);
-            m_context = nullptr;
-        }
-        pa_threaded_mainloop_unlock(m_loop);
-        // No callback runs after this.
-        pa_threaded_mainloop_stop(m_loop);
-        pa_threaded_mainloop_free(m_loop);
-        m_loop = nullptr;
-        m_buffers.SetCapturing(false);
-        m_buffers.SetPlaybackTap(nullptr);
-        m_buffers.SetCallback(nullptr);
-        m_callbackQueue = nullptr;
     }
 
     // Pauses or resumes the stream; false when the server did not confirm in time.
@@ -262,8 +196,6 @@ private:
     bool m_timedOut = false;
     int m_success = -1;
     std::vector<uint8_t> m_chunk;
-    IThreadMessageQueue* m_callbackQueue = nullptr;
-    CWaveInBufferQueue m_buffers;
 };
 
 }  // namespace

@@ -133,7 +133,7 @@ TEST_F(TestRunTest, RepliesDecideTheMessageAndTheFile) {
 TEST_F(TestRunTest, RecordingTheOutboxCannotTakeStaysWhereItIs) {
     ASSERT_TRUE(testsupport::WriteFile(CMainDlg::OutboxFolder(), "not a folder"));
     Start(MakePackage("a.viz", TwoPages()));
-    for (const std::string& reply : {"", "FAIL"}) {
+    for (const std::string reply : {"", "FAIL"}) {
         m_box.answers = {IDYES};
         m_uploadResult = reply.empty() ? 0 : 1;
         m_uploadReply = reply;

@@ -299,9 +299,10 @@ TEST(PlaybackMix, AddsWhatWasPlayedToTheRecordedSound) {
         int16_t expectFirst = c.played == -1 ? static_cast<int16_t>(c.firstPlayed) : c.first;
         EXPECT_EQ(collector.samples[0], expectFirst);
         EXPECT_EQ(collector.samples[1], expectFirst);
-        if (c.played == -1)
+        if (c.played == -1) {
             EXPECT_EQ(collector.samples.back(), static_cast<int16_t>((c.firstPlayed + c.micFrames - 1) % 30000))
                 << "continuous to the end";
+        }
         EXPECT_EQ(tap.SkippedFrames(), c.skipped);
         EXPECT_EQ(queue.DroppedBytes(), 0u);
     }
