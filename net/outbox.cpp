@@ -1,6 +1,7 @@
 #include "outbox.h"
 
 #include "http_file_up.h"
+#include "percent_escape.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -175,16 +176,13 @@ private:
 }  // namespace
 
 std::string OutboxFileName(const std::string& uploadName) {
-    static const char hex[] = "0123456789ABCDEF";
     std::string out;
     for (size_t i = 0; i < uploadName.size(); ++i) {
         const auto b = static_cast<unsigned char>(uploadName[i]);
         // The first byte also when the name would be taken for the folder of refusals.
         const bool first = i == 0 && (b == '.' || uploadName == kRefusedFolder);
         if (b == '%' || b == '/' || b < 0x20 || b == 0x7f || first) {
-            out += '%';
-            out += hex[b >> 4];
-            out += hex[b & 15];
+            AppendPercentEscaped(out, b);
         } else {
             out += static_cast<char>(b);
         }

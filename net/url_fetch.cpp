@@ -1,5 +1,7 @@
 #include "url_fetch.h"
 
+#include "percent_escape.h"
+
 #include "curl_driver.h"
 
 #include <curl/curl.h>
@@ -69,14 +71,11 @@ std::string EncodeUrlForFetch(const std::string& url) {
         if (from == std::string::npos)
             return url;
     }
-    static const char kHex[] = "0123456789ABCDEF";
     std::string out = url.substr(0, from);
     for (size_t i = from; i < url.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(url[i]);
         if (c == ' ' || c >= 0x80) {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 0xF];
+            AppendPercentEscaped(out, c);
         } else {
             out += static_cast<char>(c);
         }
