@@ -143,8 +143,10 @@ BOOL CVorur_OzudizApp::ReadLaunchArgs() {
     // The package goes into a folder made for this run: no stale package from an
     // earlier run can pass for a fresh download, and no file of the user's or of the
     // player's folder lies at its path to be deleted or replaced.
-    if (!MakeDownloadFolder(m_downloadFolder))
+    if (!MakeDownloadFolder(m_downloadFolder)) {
+        Diagnose("cannot make a download folder", JoinPath(moduleFolder, "Downloads"));
         return 0;
+    }
     m_args.packagePath = JoinPath(m_downloadFolder, m_args.packageName);
 
     CDownloadDlg dlg;
