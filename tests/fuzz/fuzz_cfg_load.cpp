@@ -14,15 +14,19 @@
 
 namespace {
 
-std::string ScratchFile() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzz-cfg-XXXXXX";
-    int fd = mkstemp(path.data());
-    if (fd < 0)
-        abort();
-    close(fd);
-    return path;
-}
+// One file for every run, gone when the process ends.
+struct ScratchFile {
+    std::string path;
+    ScratchFile() {
+        const char* tmp = std::getenv("TMPDIR");
+        path = std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzz-cfg-XXXXXX";
+        int fd = mkstemp(path.data());
+        if (fd < 0)
+            abort();
+        close(fd);
+    }
+    ~ScratchFile() { unlink(path.c_str()); }
+};
 
 void Check(bool condition) {
     if (!condition)
@@ -32,7 +36,8 @@ void Check(bool condition) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string scratch = ScratchFile();
+    static const ScratchFile scratchFile;
+    const std::string& scratch = scratchFile.path;
 
     CCfgFile fromBytes;
     bool okBytes = fromBytes.LoadFromBytes(data, size);

@@ -28,6 +28,11 @@ struct Sandbox {
         flat = top + "/flat";
         keep = top + "/keep";
     }
+    // A test run leaves nothing in the temporary folder.
+    ~Sandbox() {
+        Clear();
+        rmdir(root.c_str());
+    }
     bool Allowed(const std::string& path) const {
         if (path == root || path == top)
             return true;
