@@ -422,7 +422,7 @@ bool ReadUploadFile(const std::string& localPath, std::vector<unsigned char>& by
 }
 
 int UploadFile(const std::string& url, const std::string& uploadFileName, const std::string& localPath,
-               std::string& reply, std::string* error) {
+               std::string& reply, std::string* error, const std::atomic<bool>* stop) {
     auto fail = [&](std::string text) {
         if (error)
             *error = std::move(text);
@@ -437,6 +437,7 @@ int UploadFile(const std::string& url, const std::string& uploadFileName, const 
         return fail(readError);
 
     CKtHttpFileUp uploader;
+    uploader.m_pStop = stop;
     if (!uploader.PostFile(bytes.data(), bytes.size(), url, "upload", uploadFileName, reply)) {
         const std::string& reason = uploader.FailureReason();
         return fail(reason.empty() ? "upload failed" : reason);

@@ -77,6 +77,7 @@ bool ReadUploadFile(const std::string& localPath, std::vector<unsigned char>& by
 // named `uploadFileName`. 1 when the request was sent (see PostFile), else 0.
 int UploadFile(const std::string& url, const std::string& uploadFileName, const std::string& localPath,
                std::string& reply);
-// The same, also giving the reason of a failure in `error` (empty on success).
+// The same, also giving the reason of a failure in `error` (empty on success);
+// when `stop` reads true the upload is given up (see m_pStop).
 int UploadFile(const std::string& url, const std::string& uploadFileName, const std::string& localPath,
-               std::string& reply, std::string* error);
+               std::string& reply, std::string* error, const std::atomic<bool>* stop = nullptr);

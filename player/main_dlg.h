@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QPoint>
 #include <QRect>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -51,9 +52,11 @@ enum : int {
     IDC_SHOW_ANSWER = 1018,
 };
 
-// Uploads a recording; returns 1 when the request went out. Same contract as UploadFile.
-using UploadFunction = std::function<int(const std::string& url, const std::string& uploadFileName,
-                                         const std::string& localPath, std::string& reply)>;
+// Uploads a recording; returns 1 when the request went out. Same contract as
+// UploadFile, `stop` included. Runs on a thread of its own.
+using UploadFunction =
+    std::function<int(const std::string& url, const std::string& uploadFileName, const std::string& localPath,
+                      std::string& reply, const std::atomic<bool>& stop)>;
 
 // What the dialog gets from outside; tests substitute scripted versions. Null
 // members mean the real thing.
@@ -164,6 +167,7 @@ protected:
 public slots:
     void accept() override;  // Enter never closes the player
     void reject() override;  // ends the dialog with IDCANCEL
+    void done(int result) override;  // during an upload: gives it up, then ends
 
 private:
     void CreateControls();
@@ -174,6 +178,8 @@ private:
     int ShowMessage(const std::string& text, UINT type = MB_OK);
     std::string TempPath(const std::string& name);
     COutbox& Outbox();
+    // The upload, with the window painted and closeable while it goes on.
+    int Upload(const std::string& path, std::string& reply);
     void BeginWindowDrag(const QPoint& globalPos, int hit);
     void SetMaximized(bool maximize);
 
@@ -190,6 +196,9 @@ private:
     int m_nMarginLeft = 0, m_nMarginTop = 0, m_nMarginRight = 0, m_nMarginBottom = 0;
     QShortcut* m_accelOpen = nullptr;
     int m_nTimerId = 0;
+    bool m_bUploading = false;
+    std::atomic<bool> m_uploadStop{false};
+    int m_nResultAfterUpload = -1;  // the end asked for during the upload
     bool m_bDestroyed = false;
     bool m_bOwnStateChange = false;
     QMetaObject::Connection m_idleConnection;

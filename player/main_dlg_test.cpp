@@ -1,11 +1,20 @@
 // The recorded test run: recording, the question, the upload and its verdict.
 #include <unistd.h>
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QTimer>
+#include <QWindow>
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "diagnostics.h"
+#include "image_btn.h"
 #include "main_dlg.h"
 #include "paths.h"
 #include "qt_services.h"
@@ -17,7 +26,42 @@
 
 namespace {
 constexpr const char* kUploadScript = "/RozevaDevur_O2_Veve/sprec_upload2.asp";
-}
+
+// While a recording goes out, the learner's clicks and keys are dropped, not
+// queued for later, except on the window's close and minimise buttons. Events for
+// a window pass: they reach the widgets through this filter once more.
+class CInputBlocker : public QObject {
+public:
+    explicit CInputBlocker(std::vector<const QObject*> allowed) : m_allowed(std::move(allowed)) {
+        qApp->installEventFilter(this);
+    }
+    ~CInputBlocker() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* target, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Shortcut:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+            return !target->isWindowType() &&
+                   std::find(m_allowed.begin(), m_allowed.end(), target) == m_allowed.end();
+        default:
+            return false;
+        }
+    }
+
+private:
+    std::vector<const QObject*> m_allowed;
+};
+}  // namespace
 
 std::string CMainDlg::UploadUrl() {
     std::string host;
@@ -30,6 +74,44 @@ std::string CMainDlg::OutboxFolder() {
     std::string folder;
     GetModuleFolder(folder);
     return JoinPath(folder, "Outbox");
+}
+
+int CMainDlg::Upload(const std::string& path, std::string& reply) {
+    const std::string url = UploadUrl();
+    m_uploadStop = false;
+    m_nResultAfterUpload = -1;
+    m_bUploading = true;
+    std::atomic<bool> finished{false};
+    int sent = 0;
+    // A server may take minutes to answer; the window meanwhile stays painted,
+    // answers the desktop and can be closed.
+    std::thread worker([&] {
+        sent = m_services.upload(url, m_args.uploadFileName, path, reply, m_uploadStop);
+        finished = true;
+    });
+    {
+        CInputBlocker blocker({Button(IDC_CLOSE), Button(IDC_MINIMIZE)});
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (finished)
+                loop.quit();
+        });
+        poll.start(20);
+        while (!finished) {
+            // An application that is quitting ends every loop at once: keep
+            // serving the window by hand until the upload has returned.
+            if (loop.exec() != 0 && !finished) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }
+        QApplication::restoreOverrideCursor();
+    }
+    worker.join();
+    m_bUploading = false;
+    return sent;
 }
 
 COutbox& CMainDlg::Outbox() {
@@ -127,15 +209,25 @@ void CMainDlg::EndTest(BOOL abort) {
     outbox.StopSending();
     const bool queued = outbox.Put(m_args.uploadFileName, path);
     std::string reply;
-    if (!m_services.upload(UploadUrl(), m_args.uploadFileName, path, reply)) {
+    const int sent = Upload(path, reply);
+    // Closed during the upload: the verdict is kept as below, but the player
+    // ends without a message.
+    const int endAfter = m_nResultAfterUpload;
+    auto tell = [&](const char* text) {
+        if (endAfter < 0)
+            ShowMessage(text);
+        else
+            done(endAfter);
+    };
+    if (!sent) {
         if (queued)
             unlink(path.c_str());
-        ShowMessage("녹음파일을 전송하지 못했습니다.\n잠시후 다시 시도하세요");
+        tell("녹음파일을 전송하지 못했습니다.\n잠시후 다시 시도하세요");
         return;
     }
     if (reply.find("OK") != std::string::npos) {
         outbox.Drop(m_args.uploadFileName);
-        ShowMessage("전송이 완료 되었습니다.");
+        tell("전송이 완료 되었습니다.");
         return;
     }
     Diagnose("the server at " + UploadUrl() + " did not accept " + m_args.uploadFileName,
@@ -145,5 +237,5 @@ void CMainDlg::EndTest(BOOL abort) {
         outbox.MarkRefused(m_args.uploadFileName);
         unlink(path.c_str());
     }
-    ShowMessage("녹음파일을 전송했으나 실패 응답을 받았습니다.\n잠시후 다시 시도하세요");
+    tell("녹음파일을 전송했으나 실패 응답을 받았습니다.\n잠시후 다시 시도하세요");
 }

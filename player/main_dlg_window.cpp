@@ -86,9 +86,9 @@ CMainDlg::CMainDlg(const LaunchArgs& args, const MainDlgServices& services, QWid
     }
     if (!m_services.upload)
         m_services.upload = [](const std::string& url, const std::string& name, const std::string& path,
-                               std::string& reply) {
+                               std::string& reply, const std::atomic<bool>& stop) {
             std::string error;
-            const int sent = UploadFile(url, name, path, reply, &error);
+            const int sent = UploadFile(url, name, path, reply, &error, &stop);
             if (!sent)
                 Diagnose("cannot upload " + path + " to " + url, error);
             return sent;
@@ -304,6 +304,19 @@ void CMainDlg::keyPressEvent(QKeyEvent* event) {
 void CMainDlg::accept() {}
 
 void CMainDlg::reject() { done(IDCANCEL); }
+
+void CMainDlg::done(int result) {
+    // Closing while a recording goes out must not wait for the server: the upload
+    // is given up (the outbox keeps the recording for the next start) and the
+    // dialog ends once it has returned.
+    if (m_bUploading) {
+        m_uploadStop = true;
+        if (m_nResultAfterUpload < 0)
+            m_nResultAfterUpload = result;
+        return;
+    }
+    QDialog::done(result);
+}
 
 void CMainDlg::closeEvent(QCloseEvent* event) {
     // Closing from the task bar or the window manager ends the dialog as Cancel.

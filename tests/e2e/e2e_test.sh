@@ -3,8 +3,9 @@
 # arguments, the package comes from lesson-server, pages are stepped by clicks, a
 # test run records a spoken file (SDL's disk driver as the microphone), the question
 # is answered Yes and the server stores the recording. Then the same run against a
-# server that refuses it, and against one that cannot be reached: that recording
-# waits in the outbox and the next start delivers it without a click.
+# server that refuses it, against one that cannot be reached and against one that
+# keeps the learner waiting until the player is closed: that recording waits in the
+# outbox and the next start delivers it without a click.
 #   BIN_DIR=build/bin DEMO_DIR=build/demo xvfb-run -a -s "-screen 0 1024x768x24" tests/e2e/e2e_test.sh
 export SDL_AUDIODRIVER=disk
 source "$(dirname "$0")/lib.sh"
@@ -106,9 +107,32 @@ check "the failed send is shown" test "${OUTCOME:-}" = "녹음파일을 전송�
 check "the recording waits in the outbox" test -s "$OUTBOX/$UPLOAD_NAME"
 check "it supersedes the refused one" test ! -e "$OUTBOX/refused/$UPLOAD_NAME"
 check "the outbox is the user's alone" test "$(stat -c %a "$OUTBOX") $(stat -c %a "$OUTBOX/$UPLOAD_NAME")" = "700 600"
-cp "$OUTBOX/$UPLOAD_NAME" "$WORK/queued.mp3"
 click_at "${CLOSE[@]}"
 exits_within 15 "$PLAYER_PID"
+
+# --- A server that keeps the learner waiting for its answer: meanwhile the window
+# is served and its close button ends the player at once, the recording waiting in
+# the outbox. The package still comes from the server that is up.
+LESSONS_URL=$SERVER_URL
+LESSONS_PID=$SERVER_PID
+start_server waiting --delay-ms 40000
+settings "UploadHost=$(echo "${SERVER_URL#http://}" | sed 's|/$||')"
+start_player "${LESSONS_URL}${LESSON}" "${ARGS[@]}"
+check "the window opens for the waiting run" wait_main 30
+click_at "${TEST[@]}"
+click_at "${PLAY[@]}"
+if wait_message 120; then answer Return; else fail "the question never came"; fi
+sleep 2
+shot upload-waiting
+check "the upload is waiting for the server" kill -0 "$PLAYER_PID"
+click_at "${CLOSE[@]}"
+check "the close button ends the player while the server is silent" exits_within 5 "$PLAYER_PID"
+check "the recording waits in the outbox" test -s "$OUTBOX/$UPLOAD_NAME"
+check "the given-up upload is explained on stderr ($(player_output | head -c 300))" \
+    grep -q "^Vorur_Ozudiz: cannot upload .* to ${SERVER_URL}RozevaDevur_O2_Veve/sprec_upload2.asp: upload stopped$" "$PLAYER_LOG"
+cp "$OUTBOX/$UPLOAD_NAME" "$WORK/queued.mp3"
+kill "$SERVER_PID"
+SERVER_PID=$LESSONS_PID
 kill "$SERVER_PID"
 
 # --- The next start, with the server back: delivered in the background, once.

@@ -98,8 +98,10 @@ void MainDlgTest::Start(const std::string& packagePath, bool practiceOnly) {
     services.fileChooser = &m_chooser;
     services.soundOutput = &m_sound;
     services.upload = [this](const std::string& url, const std::string& name, const std::string& path,
-                             std::string& reply) {
+                             std::string& reply, const std::atomic<bool>& stop) {
         m_uploads.push_back({url, name, path, testsupport::ReadFile(path)});
+        if (m_uploadWait && !m_uploadWait(stop))
+            return 0;
         if (m_uploadResult)
             reply = m_uploadReply;
         return m_uploadResult;

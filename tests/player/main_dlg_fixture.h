@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QSettings>
+#include <atomic>
+#include <functional>
 #include <deque>
 #include <memory>
 #include <string>
@@ -97,5 +99,7 @@ protected:
     std::vector<UploadCall> m_uploads;
     std::string m_uploadReply = "OK";
     int m_uploadResult = 1;
+    // Run by the upload on its own thread before it answers; false: given up.
+    std::function<bool(const std::atomic<bool>& stop)> m_uploadWait;
     std::unique_ptr<CMainDlg> m_dlg;
 };

@@ -8,8 +8,22 @@
 #include "qt_services.h"
 
 #include <QCoreApplication>
+#include <QMouseEvent>
+#include <QTimer>
+#include <chrono>
+#include <thread>
 
 namespace {
+
+// A click on a button as the window system delivers it, through the application's filters.
+void ClickButton(QWidget* button) {
+    const QPointF at(button->width() / 2.0, button->height() / 2.0);
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, at, button->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(button, &event);
+    }
+}
 
 std::vector<PageSpec> TwoPages() {
     std::vector<PageSpec> pages(2);
@@ -127,6 +141,53 @@ TEST_F(TestRunTest, RepliesDecideTheMessageAndTheFile) {
         Click(IDC_PRAC);  // back to practice; a kept file is deleted by the abort
         EXPECT_FALSE(Recording());
         EXPECT_EQ(OutboxState(), outbox) << c.reply;  // the outbox is not the learner's file
+    }
+}
+
+// A server may keep the learner waiting for minutes. Meanwhile the window is
+// served, clicks on the player are dropped rather than queued, and its close
+// button gives the upload up at once: no message, the recording in the outbox.
+TEST_F(TestRunTest, WhileTheUploadWaitsTheWindowLivesAndCanBeClosed) {
+    using namespace std::chrono_literals;
+    for (bool close : {false, true}) {
+        SCOPED_TRACE(close ? "closed during the upload" : "the server answers");
+        m_box.shown.clear();
+        m_box.answers = {IDYES};
+        Start(MakePackage("a.viz", TwoPages()));
+        std::atomic<bool> served{false};
+        // Answers once the window has been served while it waited; when closed,
+        // only a stop ends the wait (else, after 5 s, it "answers" and the checks fail).
+        m_uploadWait = [&](const std::atomic<bool>& stop) {
+            for (int i = 0; i < 500; ++i) {
+                if (stop)
+                    return false;
+                if (served && !close)
+                    return true;
+                std::this_thread::sleep_for(10ms);
+            }
+            return true;
+        };
+        QTimer::singleShot(50, m_dlg.get(), [&] {
+            ClickButton(m_dlg->Button(IDC_PRAC));  // dropped: the run's verdict is still to come
+            served = true;
+            if (close)
+                ClickButton(m_dlg->Button(IDC_CLOSE));
+        });
+        RunToTheEnd();
+        EXPECT_TRUE(served);
+        EXPECT_TRUE(m_dlg->m_bTestMode) << "a click during the upload was not dropped";
+        const std::string question = "학습한 내용을 서버로 전송하시겠습니까?";
+        if (!close) {
+            EXPECT_EQ(m_box.shown, (std::vector<std::string>{question, "전송이 완료 되었습니다."}));
+            EXPECT_TRUE(OutboxState().empty());
+            ClickButton(m_dlg->Button(IDC_PRAC));  // the same click, now taken
+            EXPECT_FALSE(m_dlg->m_bTestMode);
+        } else {
+            EXPECT_EQ(m_box.shown, std::vector<std::string>{question});
+            EXPECT_EQ(m_dlg->result(), IDOK);  // ended as the close button ends it
+            EXPECT_EQ(OutboxState(), std::vector<std::string>{"A01_L03_D5_SP_kim7.mp3 waiting " + m_uploads.back().bytes});
+            EXPECT_FALSE(Recording());
+        }
     }
 }
 
