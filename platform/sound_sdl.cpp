@@ -1,6 +1,7 @@
 #include "sound_sdl.h"
 
 #include "capture_route.h"
+#include "sdl_memory.h"
 
 #include <SDL.h>
 #include <SDL_mixer.h>
@@ -110,6 +111,7 @@ private:
             return false;
         m_triedBefore = true;
         m_lastAttempt = now;
+        LimitSdlAllocations();
         // Reference-counted: the voice recorder may hold the audio subsystem as well, so
         // it is never shut down from here.
         // SDL would otherwise turn SIGINT and SIGTERM into events nobody reads, and

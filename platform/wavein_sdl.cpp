@@ -2,6 +2,7 @@
 
 #include <SDL2/SDL.h>
 
+#include "sdl_memory.h"
 #include "wavein.h"
 
 namespace {
@@ -17,6 +18,7 @@ protected:
     bool IsDeviceOpen() const override { return m_device != 0; }
 
     MMRESULT OpenDevice(UINT deviceId, const WAVEFORMATEX& format) override {
+        LimitSdlAllocations();
         // SDL would otherwise turn SIGINT and SIGTERM into events nobody reads, and
         // the process could no longer be stopped.
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");

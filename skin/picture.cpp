@@ -87,6 +87,7 @@ bool CPicture::Decode(const QByteArray& bytes) {
     buffer.setData(bytes);
     if (!buffer.open(QIODevice::ReadOnly))
         return false;
+    QImageReader::setAllocationLimit(kMaxPictureMiB);
     QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
     // Pictures are shown as stored, the way the lesson's author saw them.

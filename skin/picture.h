@@ -12,6 +12,10 @@
 class QPainter;
 class QPaintDevice;
 
+// A picture that would decode to more than this many MiB does not load (a few
+// kilobytes of PNG can declare 30000 x 30000 pixels).
+constexpr int kMaxPictureMiB = 128;
+
 class CPicture {
 public:
     CPicture() = default;

@@ -185,7 +185,7 @@ TEST_F(VizTool, CheckListsPagesWithMissingOrBrokenFiles) {
 
     // Missing, broken and unnamed files, page by page.
     cfg.packs.RemoveAll();
-    const char* files[][2] = {{"01.wav", "gone.bmp"}, {"noise.wav", "01.bmp"}, {"", "text.bmp"}};
+    const char* files[][2] = {{"01.wav", "gone.bmp"}, {"noise.wav", "01.bmp"}, {"", "text.bmp"}, {"long.wav", "01.bmp"}};
     for (auto& f : files) {
         auto* p = new CCfgPack;
         p->soundFile = f[0];
@@ -197,7 +197,8 @@ TEST_F(VizTool, CheckListsPagesWithMissingOrBrokenFiles) {
                                                      testzip::File("01.wav", Wave()),
                                                      testzip::File("01.bmp", Bitmap()),
                                                      testzip::File("noise.wav", "RIFF but nothing more"),
-                                                     testzip::File("text.bmp", "not a picture")}));
+                                                     testzip::File("text.bmp", "not a picture"),
+                                                     testzip::File("long.wav", testsupport::SilentWave(1800))}));
     ToolRun bad = Viztool(dir, {"check", dir.file("bad.viz")});
     EXPECT_EQ(bad.status, 1);
     std::vector<std::string> lines;
@@ -206,11 +207,13 @@ TEST_F(VizTool, CheckListsPagesWithMissingOrBrokenFiles) {
         lines.push_back(bad.out.substr(pos, nl - pos));
         pos = nl + 1;
     }
-    ASSERT_EQ(lines.size(), 4u) << bad.out;
+    ASSERT_EQ(lines.size(), 5u) << bad.out;
     EXPECT_EQ(lines[0], "page 1: picture \"gone.bmp\" is missing from the package");
     EXPECT_EQ(lines[1].rfind("page 2: sound \"noise.wav\" does not decode", 0), 0u) << lines[1];
     EXPECT_EQ(lines[2].rfind("page 3: picture \"text.bmp\" does not decode", 0), 0u) << lines[2];
     EXPECT_EQ(lines[3], "page 3: no sound named");
+    EXPECT_EQ(lines[4], "page 4: sound \"long.wav\" does not decode: it decodes to more than the player holds of "
+                        "one sound, 128 MiB (about 12 minutes)");
 }
 
 TEST_F(VizTool, InputsThatDoNotLoadGiveOneLineAndStatusOne) {

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QPainter>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "auto_font.h"
 #include "kt_bitmap.h"
@@ -37,6 +38,38 @@ const std::string kGif1x1("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x0
                           "!\xf9\x04\x01\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02"
                           "D\x01\x00;",
                           43);
+
+// A black-and-white PNG of side x side pixels, all white, compressed row by row: a
+// file of some kilobytes that would decode to gigabytes.
+std::string HugePng(uint32_t side) {
+    auto be = [](uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                           static_cast<char>(v)};
+    };
+    auto chunk = [&](const std::string& type, const std::string& data) {
+        const std::string body = type + data;
+        return be(static_cast<uint32_t>(data.size())) + body +
+               be(static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()), body.size())));
+    };
+    std::string idat;
+    z_stream z{};
+    deflateInit(&z, 9);
+    std::string row(1 + (side + 7) / 8, '\0');
+    unsigned char out[65536];
+    for (uint32_t y = 0; y <= side; ++y) {
+        z.next_in = reinterpret_cast<Bytef*>(row.data());
+        z.avail_in = y < side ? static_cast<uInt>(row.size()) : 0;
+        do {
+            z.next_out = out;
+            z.avail_out = sizeof out;
+            deflate(&z, y < side ? Z_NO_FLUSH : Z_FINISH);
+            idat.append(reinterpret_cast<char*>(out), sizeof out - z.avail_out);
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    const std::string header = be(side) + be(side) + std::string("\x01\x00\x00\x00\x00", 5);
+    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", idat) + chunk("IEND", "");
+}
 
 QImage SurfaceAtDpi(int dpi) {
     QImage img(10, 10, QImage::Format_ARGB32_Premultiplied);
@@ -80,9 +113,10 @@ TEST(Picture, AFailedLoadLeavesTheObjectEmpty) {
     ASSERT_TRUE(WriteFile(dir.file("text.jpg"), "this is not a picture at all"));
     ASSERT_TRUE(WriteFile(dir.file("empty.png"), ""));
     ASSERT_TRUE(WriteFile(dir.file("cut.png"), png.substr(0, 40)));
+    ASSERT_TRUE(WriteFile(dir.file("huge.png"), HugePng(30000)));
 
     CPicture pic;
-    for (const char* bad : {"text.jpg", "empty.png", "missing.png", "cut.png", ""}) {
+    for (const char* bad : {"text.jpg", "empty.png", "missing.png", "cut.png", "huge.png", ""}) {
         ASSERT_TRUE(pic.Load(dir.file("good.png")));
         EXPECT_FALSE(pic.Load(dir.file(bad))) << bad;
         EXPECT_FALSE(pic.IsLoaded()) << bad;  // the earlier picture is gone too

@@ -67,8 +67,13 @@ TEST_F(SdlSoundTest, OnlySoundFilesOpenAndNamesAreUsedAsRawBytes) {
     testsupport::WriteFile(dir.file("empty.wav"), "");
     testsupport::WriteFile(dir.file("cut.wav"), testsupport::ReadFile(Tone("wav")).substr(0, 30));
     ::mkdir(dir.file("folder.wav").c_str(), 0755);
-    for (const char* name : {"text.mp3", "empty.wav", "cut.wav", "folder.wav", "missing.ogg"})
+    // Small files that decode to more than a page sound may take: 30 and 20 minutes.
+    testsupport::WriteFile(dir.file("long.wav"), testsupport::SilentWave(1800));
+    ASSERT_EQ(std::system(("sox -V1 -n -r 8000 -c 1 '" + dir.file("long.mp3") + "' trim 0 1200").c_str()), 0);
+    for (const char* name : {"text.mp3", "empty.wav", "cut.wav", "folder.wav", "missing.ogg", "long.wav", "long.mp3"})
         EXPECT_EQ(out.Open(dir.file(name)), nullptr) << name;
+    testsupport::WriteFile(dir.file("short.wav"), testsupport::SilentWave(60));
+    EXPECT_NE(out.Open(dir.file("short.wav")), nullptr);
 
     // "페이지" in CP949: not valid UTF-8.
     std::string cp949 = dir.file("\xC6\xE4\xC0\xCC\xC1\xF6.ogg");

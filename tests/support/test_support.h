@@ -2,6 +2,7 @@
 // and the locations of the build's programs.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ private:
 std::string ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, const std::string& bytes);
 bool Exists(const std::string& path);
+// A PCM WAV file of `seconds` of silence, 8 kHz mono 16-bit.
+std::string SilentWave(uint32_t seconds);
 void RemoveTree(const std::string& path);
 
 // Headless defaults for every test process, each kept when already set:

@@ -13,9 +13,12 @@
 #include <SDL.h>
 #include <SDL_mixer.h>
 
+#include "sdl_memory.h"
+
 bool InitMediaCheck(std::string* why) {
     // Decoding needs no sound card: the dummy driver takes the place of one.
     setenv("SDL_AUDIODRIVER", "dummy", 1);
+    LimitSdlAllocations();
     if (SDL_Init(SDL_INIT_AUDIO) != 0) {
         if (why)
             *why = SDL_GetError();
@@ -51,6 +54,8 @@ bool PictureDecodes(const std::string& path, std::string* why) {
     QByteArray data = QByteArray::fromStdString(bytes.str());
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
+    // The player's bound on a decoded picture.
+    QImageReader::setAllocationLimit(128);
     QImageReader reader(&buffer);
     QImage image = reader.read();
     if (image.isNull()) {
@@ -65,8 +70,12 @@ bool SoundDecodes(const std::string& path, std::string* why) {
     // Loading as a chunk decodes the whole stream, so damage anywhere shows.
     Mix_Chunk* chunk = Mix_LoadWAV(path.c_str());
     if (!chunk) {
+        // The player decodes a page sound whole, within the same bound.
+        const std::string error = Mix_GetError();
         if (why)
-            *why = Mix_GetError();
+            *why = error == "Out of memory" ? "it decodes to more than the player holds of one sound, "
+                                              "128 MiB (about 12 minutes)"
+                                            : error;
         return false;
     }
     bool audible = chunk->alen > 0;
