@@ -233,24 +233,22 @@ MMRESULT CQueuedWaveInDevice::Start() {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT CQueuedWaveInDevice::Stop() {
+MMRESULT CQueuedWaveInDevice::Halt(bool returnAll) {
     if (!IsDeviceOpen())
         return MMSYSERR_INVALHANDLE;
     // Whatever the device delivered before the pause took effect is still taken in.
     RunDevice(false);
     m_buffers.SetCapturing(false);
-    m_buffers.ReturnPartial();
+    if (returnAll)
+        m_buffers.ReturnAll();
+    else
+        m_buffers.ReturnPartial();
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT CQueuedWaveInDevice::Reset() {
-    if (!IsDeviceOpen())
-        return MMSYSERR_INVALHANDLE;
-    RunDevice(false);
-    m_buffers.SetCapturing(false);
-    m_buffers.ReturnAll();
-    return MMSYSERR_NOERROR;
-}
+MMRESULT CQueuedWaveInDevice::Stop() { return Halt(false); }
+
+MMRESULT CQueuedWaveInDevice::Reset() { return Halt(true); }
 
 MMRESULT CQueuedWaveInDevice::Close() {
     if (!IsDeviceOpen())

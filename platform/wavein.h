@@ -204,5 +204,9 @@ protected:
     CWaveInBufferQueue m_buffers;
 
 private:
+    // Stop and Reset: pauses the stream, then hands back the partly filled buffer
+    // only, or every queued one.
+    MMRESULT Halt(bool returnAll);
+
     IThreadMessageQueue* m_callbackQueue = nullptr;
 };

@@ -5,7 +5,6 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QTimer>
-#include <QWindow>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
