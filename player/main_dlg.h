@@ -102,7 +102,7 @@ public:
     BOOL OpenLesson(const std::string& packagePath);
     void CloseLesson();
 
-    // --- test run (main_dlg_test.cpp)
+    // --- test run (main_dlg_test_run.cpp)
     void StartTest();
     BOOL StartRecording();
     void StopRecording();

@@ -10,7 +10,7 @@ if(TARGET vorur_mci AND TARGET vorur_skin AND TARGET vorur_recording AND TARGET 
     ${CMAKE_CURRENT_LIST_DIR}/main_dlg_window.cpp
     ${CMAKE_CURRENT_LIST_DIR}/main_dlg_state.cpp
     ${CMAKE_CURRENT_LIST_DIR}/main_dlg_lesson.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/main_dlg_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/main_dlg_test_run.cpp
     ${CMAKE_CURRENT_LIST_DIR}/main_dlg_paint.cpp)
   target_include_directories(vorur_player PUBLIC ${CMAKE_CURRENT_LIST_DIR})
   target_compile_definitions(vorur_player PRIVATE VORUR_UPLOAD_HOST="${VORUR_UPLOAD_HOST}")
