@@ -53,8 +53,8 @@ endif()
 
 if(TARGET Vorur_Ozudiz)
   install(FILES ${vorur_pkg_gen}/vorur-ozudiz DESTINATION ${CMAKE_INSTALL_BINDIR})
-  # The menu entry: the player needs the seven arguments a launcher gives it, so the
-  # visible entry opens the demo lesson; the plain one is there for launchers only.
+  # The menu entry: the player needs a lesson to open, so the visible entry opens the
+  # demo lesson; the plain one opens portal links and lesson files, and is hidden.
   install(FILES packaging/vorur-ozudiz.desktop packaging/vorur-ozudiz-demo.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   if(TARGET lesson-server AND TARGET demo_lessons)
@@ -76,6 +76,19 @@ if(TARGET vorur_res)
   foreach(size 16 24 32 48 64)
     install(FILES ${vorur_icon_dir}/128-${size}.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME vorur-ozudiz.png)
+  endforeach()
+endif()
+
+# Lesson files: their type (a zip by its content, a lesson by its name) and its icon.
+# The desktop's databases are brought up to date by the triggers of the packages
+# that own them, so the package carries no scripts for it.
+install(FILES packaging/vorur-ozudiz-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
+        RENAME vorur-ozudiz.xml)
+if(TARGET vorur_res)
+  foreach(size 16 24 32 48 64 256)
+    install(FILES ${vorur_icon_dir}/lesson-${size}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/mimetypes
+            RENAME application-x-vorur-lesson.png)
   endforeach()
 endif()
 

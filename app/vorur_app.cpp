@@ -8,16 +8,19 @@
 #include <QSocketNotifier>
 #include <QWidget>
 #include <cstdio>
+#include <cstdlib>
 #include <dlfcn.h>
 
 #include "codec_binding.h"
 #include "diagnostics.h"
 #include "download_dlg.h"
 #include "instance_lock.h"
+#include "launch_link.h"
 #include "main_dlg.h"
 #include "paths.h"
 #include "qt_services.h"
 #include "resources.h"
+#include "settings.h"
 #include "single_exec.h"
 #include "termination.h"
 
@@ -56,6 +59,30 @@ void InstallTerminationHandler(QObject* owner) {
         sigaction(sig, &action, nullptr);
 }
 
+// A later start asked to see the player: the window in front (a message box or
+// dialog above the main window, if one is open) comes forward where the desktop
+// lets it. On Wayland the later start's activation token is what lets it.
+void ComeToFront(const RaiseRequest& request) {
+    if (!request.activationToken.empty())
+        qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(request.activationToken));
+    QWidget* window = QApplication::activeModalWidget();
+    if (!window)
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && !window)
+                window = w;
+    if (!window)
+        return;
+    if (window->windowState() & Qt::WindowMinimized)
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->raise();
+    window->activateWindow();
+}
+
+std::string EnvironmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
 std::string FormatMessage(const char* format, const char* arg) {
     char text[512];
     std::snprintf(text, sizeof text, format, arg);
@@ -65,6 +92,9 @@ std::string FormatMessage(const char* format, const char* arg) {
 
 CVorur_OzudizApp::CVorur_OzudizApp(int argc, char** argv) {
     s_current = this;
+    // Before Qt can take them for a window of its own.
+    m_startToken.activationToken = EnvironmentValue("XDG_ACTIVATION_TOKEN");
+    m_startToken.startupId = EnvironmentValue("DESKTOP_STARTUP_ID");
     m_programName = argc > 0 && argv[0] ? argv[0] : "Vorur_Ozudiz";
     for (int i = 1; i < argc; ++i)
         m_rawArgs.emplace_back(argv[i]);
@@ -89,10 +119,29 @@ BOOL CVorur_OzudizApp::InitInstance() {
     InitSkinResources();
     InstallFontSubstitutions();
 
-    if (!CKtSingleExec::Acquire(kMutexName)) {
-        Diagnose("another copy of the player is running in this login",
-                 "lock " + UserRuntimeFolder() + "/" + kMutexName + ".lock");
+    // A refused link ends before anything is written or fetched.
+    if (!ResolveLaunchLink())
         return 0;
+
+    if (!CKtSingleExec::Acquire(kMutexName)) {
+        // The running copy keeps its lesson; this start only asks it to show itself.
+        std::string error;
+        if (SendRaiseRequest(kMutexName, m_startToken, error))
+            Diagnose("another copy of the player is running in this login and keeps its lesson; "
+                     "it was asked to come to the front, and this start opens nothing");
+        else
+            Diagnose("another copy of the player is running in this login and keeps its lesson; this start opens "
+                     "nothing",
+                     "lock " + UserRuntimeFolder() + "/" + kMutexName + ".lock; " + error);
+        return 0;
+    }
+    if (m_channel.Listen(kMutexName)) {
+        auto* notifier = new QSocketNotifier(m_channel.Fd(), QSocketNotifier::Read, m_qapp.get());
+        QObject::connect(notifier, &QSocketNotifier::activated, [this] {
+            RaiseRequest request;
+            for (int i = 0; i < 8 && m_channel.Accept(request); ++i)
+                ComeToFront(request);
+        });
     }
 
     if (!LoadCodecLibrary()) {
@@ -120,14 +169,51 @@ BOOL CVorur_OzudizApp::InitInstance() {
 
 int CVorur_OzudizApp::ExitInstance() { return 0; }
 
+std::vector<std::string> CVorur_OzudizApp::LaunchHosts() {
+    std::vector<std::string> hosts = ParseHostList(ReadSettingListAllScopes("LaunchHosts"));
+    if (hosts.empty()) {
+        // The school's own lesson server, the one recordings go to.
+        std::string host, scheme;
+        UrlHost(CMainDlg::UploadUrl(), host, scheme);
+        if (!host.empty())
+            hosts.push_back(host);
+    }
+    return hosts;
+}
+
+BOOL CVorur_OzudizApp::ResolveLaunchLink() {
+    if (m_rawArgs.size() != 1)
+        return 1;
+    const std::string& arg = m_rawArgs[0];
+    if (IsLaunchLink(arg)) {
+        LaunchLinkResult result = ParseLaunchLink(arg, LaunchHosts());
+        if (result.fault != LaunchLinkFault::None) {
+            Diagnose(LaunchLinkDiagnostic(result));
+            m_messageBox->Show(LaunchLinkMessage(result), MB_OK);
+            return 0;
+        }
+        m_rawArgs = std::move(result.args);
+        return 1;
+    }
+    // A lesson file from the file manager is practised, never recorded or sent.
+    std::vector<std::string> args;
+    char cwd[4096];
+    if (LessonFileArgs(arg, getcwd(cwd, sizeof cwd) ? cwd : "/", args))
+        m_rawArgs = std::move(args);
+    return 1;
+}
+
 BOOL CVorur_OzudizApp::ReadLaunchArgs() {
     std::string moduleFolder;
     GetModuleFolder(moduleFolder);
 
     LaunchArgsCheck check = ParseLaunchArgs(m_rawArgs, moduleFolder, m_args);
     if (check == LaunchArgsCheck::WrongCount) {
-        Diagnose(std::to_string(m_rawArgs.size()) + " arguments given, 7 expected; usage: " + ProgramName() +
-                 " URL ID CLASS TAG1 TAG2 TAG3 TIMES");
+        Diagnose(m_rawArgs.size() == 1
+                     ? "the one argument is neither a " + std::string(kLaunchLinkScheme) + ": link nor a lesson file"
+                     : std::to_string(m_rawArgs.size()) + " arguments given, 7 expected",
+                 "usage: " + ProgramName() + " URL ID CLASS TAG1 TAG2 TAG3 TIMES, or " + ProgramName() + " '" +
+                     kLaunchLinkScheme + "://launch?url=...', or " + ProgramName() + " LESSON.viz");
         return 0;
     }
     if (check == LaunchArgsCheck::NoSlash) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "instance_lock.h"
 #include "launch_args.h"
 #include "wintypes.h"
 
@@ -26,6 +27,11 @@ public:
 
 protected:
     BOOL ReadLaunchArgs();
+    // A single argument is a launch link or a lesson file: it becomes the seven
+    // arguments, or the start ends here with the reason shown (false).
+    BOOL ResolveLaunchLink();
+    // The hosts a launch link may fetch its lesson from.
+    static std::vector<std::string> LaunchHosts();
 
 private:
     static CVorur_OzudizApp* s_current;
@@ -37,4 +43,6 @@ private:
     std::unique_ptr<IMessageBox> m_messageBox;
     LaunchArgs m_args;
     std::string m_downloadFolder;  // this run's, holding the package until it is opened
+    RaiseRequest m_startToken;     // what our launcher gave us to take the focus with
+    CInstanceChannel m_channel;    // later starts ask this copy to come to the front
 };

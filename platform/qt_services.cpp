@@ -31,6 +31,8 @@ bool InstallStandardDialogTexts() {
 
 int CQtMessageBox::Show(const std::string& text, UINT type) {
     QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), QString::fromStdString(text));
+    // Texts may carry names from outside (a link's host): never read as markup.
+    box.setTextFormat(Qt::PlainText);
     // Learners can copy a message for whoever helps them.
     box.setTextInteractionFlags(Qt::TextSelectableByMouse);
     if (type == MB_YESNO) {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QSettings>
+#include <QStringList>
 #include <QVariant>
 
 namespace {
@@ -30,6 +31,25 @@ bool ReadSettingDword(const char* name, DWORD& value) {
         result |= static_cast<DWORD>(static_cast<unsigned char>(bytes[i])) << (8 * i);
     value = result;
     return true;
+}
+
+std::string ReadSettingListAllScopes(const char* name) {
+    std::string joined;
+    for (QSettings::Scope scope : {QSettings::SystemScope, QSettings::UserScope}) {
+        QSettings settings(QSettings::NativeFormat, scope, "Dazuzor", "Vorur_Ozudiz2");
+        // The user's file alone: the system-wide value was read already.
+        settings.setFallbacksEnabled(false);
+        QVariant v = settings.value(QString::fromUtf8(name));
+        // Unquoted commas make the value a list.
+        QString text = v.typeId() == QMetaType::QStringList ? v.toStringList().join(',') : v.toString();
+        QByteArray bytes = text.toUtf8().left(64 * 1024);
+        if (bytes.isEmpty())
+            continue;
+        if (!joined.empty())
+            joined += ',';
+        joined += bytes.toStdString();
+    }
+    return joined;
 }
 
 bool ReadSettingString(const char* name, std::string& value) {

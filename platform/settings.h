@@ -13,3 +13,8 @@ bool ReadSettingDword(const char* name, DWORD& value);
 
 // Reads a text value (UTF-8). Fails when the value is missing or empty.
 bool ReadSettingString(const char* name, std::string& value);
+
+// A comma-separated list from the system-wide settings ($XDG_CONFIG_DIRS, default
+// /etc/xdg, where an administrator sets it for all users) and from the user's own
+// file, joined with ","; empty when neither has it. A list is at most 64 KiB from each.
+std::string ReadSettingListAllScopes(const char* name);

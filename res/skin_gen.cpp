@@ -827,6 +827,47 @@ QImage Icon(int size) {
     return img;
 }
 
+// A lesson file: a sheet of paper with a folded corner, carrying the player's
+// bubble, so that file managers show whose files these are.
+QImage LessonFileIcon(int size) {
+    QImage img(size, size, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    Antialiased(p);
+    const double s = size / 256.0;
+    const double fold = 56 * s;
+    const QRectF sheet(36 * s, 12 * s, 184 * s, 232 * s);
+    QPainterPath page;
+    page.moveTo(sheet.topLeft());
+    page.lineTo(sheet.right() - fold, sheet.top());
+    page.lineTo(sheet.right(), sheet.top() + fold);
+    page.lineTo(sheet.bottomRight());
+    page.lineTo(sheet.bottomLeft());
+    page.closeSubpath();
+    QLinearGradient paper(sheet.topLeft(), sheet.bottomLeft());
+    paper.setColorAt(0, QColor("#fbfbf8"));
+    paper.setColorAt(1, QColor("#dcdcd6"));
+    p.setPen(QPen(QColor("#5b6168"), std::max(1.0, 5 * s)));
+    p.setBrush(paper);
+    p.drawPath(page);
+    QPainterPath corner;
+    corner.moveTo(sheet.right() - fold, sheet.top());
+    corner.lineTo(sheet.right() - fold, sheet.top() + fold);
+    corner.lineTo(sheet.right(), sheet.top() + fold);
+    corner.closeSubpath();
+    p.setBrush(QColor("#b9bcc0"));
+    p.drawPath(corner);
+    const QRectF bubble(66 * s, 104 * s, 124 * s, 92 * s);
+    QLinearGradient amber(bubble.topLeft(), bubble.bottomLeft());
+    amber.setColorAt(0, kAccentLight);
+    amber.setColorAt(1, kAccentDeep);
+    p.setPen(Qt::NoPen);
+    p.setBrush(amber);
+    p.drawRoundedRect(bubble, 30 * s, 30 * s);
+    WaveBars(p, bubble.adjusted(22 * s, 20 * s, -22 * s, -20 * s), QColor("#2a1a05"));
+    return img;
+}
+
 // ---------------------------------------------------------------- output
 
 bool Save(const QImage& img, const QString& path) {
@@ -872,6 +913,8 @@ int Generate(const QString& outDir) {
     ok &= Save(Icon(256), QStringLiteral("%1/icons/128.png").arg(outDir));
     for (int size : {16, 24, 32, 48, 64})
         ok &= Save(Icon(size), QStringLiteral("%1/icons/128-%2.png").arg(outDir).arg(size));
+    for (int size : {16, 24, 32, 48, 64, 256})
+        ok &= Save(LessonFileIcon(size), QStringLiteral("%1/icons/lesson-%2.png").arg(outDir).arg(size));
     return ok ? 0 : 1;
 }
 

@@ -65,4 +65,21 @@ TEST_F(SettingsTest, UploadHostString) {
     EXPECT_EQ(host, "lessons.example:8081");
 }
 
+// An administrator's list for all users, and the user's own additions: both count,
+// with or without quotes around the commas.
+TEST_F(SettingsTest, LaunchHostsFromTheSystemAndTheUser) {
+    TempDir system;
+    ASSERT_TRUE(CreateDirectories(system.file("Dazuzor")));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, QString::fromStdString(system.path()));
+    EXPECT_EQ(ReadSettingListAllScopes("LaunchHosts"), "");
+    testsupport::WriteFile(system.file("Dazuzor/Vorur_Ozudiz2.conf"),
+                           "[General]\nLaunchHosts=lessons.school.example, portal.school.example\n");
+    EXPECT_EQ(ReadSettingListAllScopes("LaunchHosts"), "lessons.school.example,portal.school.example");
+    Write("LaunchHosts=\"home.example,[::1]\"");
+    EXPECT_EQ(ReadSettingListAllScopes("LaunchHosts"),
+              "lessons.school.example,portal.school.example,home.example,[::1]");
+    testsupport::WriteFile(system.file("Dazuzor/Vorur_Ozudiz2.conf"), "[General]\nOther=1\n");
+    EXPECT_EQ(ReadSettingListAllScopes("LaunchHosts"), "home.example,[::1]");
+}
+
 }  // namespace

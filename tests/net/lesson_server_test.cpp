@@ -2,6 +2,7 @@
 // serving files, taking uploads, refusing what could escape its folders, the
 // fault modes, a clean stop, and sending a kept recording or a whole outbox.
 #include "http_file_up.h"
+#include "launch_link.h"
 #include "net_test_util.h"
 #include "outbox.h"
 #include "test_support.h"
@@ -55,12 +56,56 @@ TEST(LessonServer, ServesFilesUnderItsRootOnly) {
     for (const std::string& target :
          {"/../" + outsideName + "/secret.txt", "/%2e%2e/" + outsideName + "/secret.txt",
           "/course/..%2f..%2f" + outsideName + "/secret.txt", std::string("/link.txt"),
-          std::string("/linkdir/secret.txt"), std::string("/course"), std::string("/")}) {
+          std::string("/linkdir/secret.txt"), std::string("/course")}) {
         const std::string response =
             nettest::RawExchange(server.port(), "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
         EXPECT_EQ(StatusLine(response).substr(0, 12), "HTTP/1.1 404") << target;
         EXPECT_EQ(response.find("secret"), std::string::npos) << target;
     }
+}
+
+// The demo portal lists the packages at the top of the root as launch links that
+// the player accepts and that lead back to each package, one to practise and one to
+// record, and nothing else.
+TEST(LessonServer, PortalPageLinksEveryPackageForThePlayer) {
+    TempDir root, uploads, local;
+    const std::string first = nettest::Pattern(5000, 1), second = nettest::Pattern(7000, 2);
+    const std::string oddName = "a&b \xB1\xE8.VIZ";
+    ASSERT_TRUE(testsupport::WriteFile(root.file("unit01.viz"), first));
+    ASSERT_TRUE(testsupport::WriteFile(root.file(oddName), second));
+    ASSERT_TRUE(testsupport::WriteFile(root.file("notes.txt"), "x"));
+    std::filesystem::create_directory(root.file("folder.viz"));
+    LessonServer server(root.path(), uploads.path());
+    ASSERT_TRUE(server.started());
+
+    const std::string page = nettest::RawExchange(
+        server.port(), "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(StatusLine(page), "HTTP/1.1 200 OK");
+    EXPECT_NE(page.find("text/html; charset=utf-8"), std::string::npos);
+    std::vector<std::string> links;
+    for (size_t at = page.find("href=\""); at != std::string::npos; at = page.find("href=\"", at + 1)) {
+        std::string link = page.substr(at + 6, page.find('"', at + 6) - at - 6);
+        for (size_t amp; (amp = link.find("&amp;")) != std::string::npos;)
+            link.replace(amp, 5, "&");
+        links.push_back(link);
+    }
+    ASSERT_EQ(links.size(), 4u) << page;
+    const std::vector<std::string> expected[] = {{oddName, second, "PRACTICE"}, {oddName, second, "1"},
+                                                 {"unit01.viz", first, "PRACTICE"}, {"unit01.viz", first, "1"}};
+    for (size_t i = 0; i < links.size(); ++i) {
+        SCOPED_TRACE(links[i]);
+        LaunchLinkResult r = ParseLaunchLink(links[i], {"127.0.0.1"});
+        ASSERT_EQ(r.fault, LaunchLinkFault::None);
+        EXPECT_EQ(r.args[6], expected[i][2]);
+        EXPECT_EQ(r.args[1], "kim7");
+        ASSERT_TRUE(FetchUrlToFile(r.args[0], local.file("p.viz"), nullptr));
+        EXPECT_EQ(testsupport::ReadFile(local.file("p.viz")), expected[i][1]);
+    }
+    // A Host header that is no plain host does not reach the page.
+    const std::string odd = nettest::RawExchange(
+        server.port(), "GET / HTTP/1.1\r\nHost: <x>\"\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(odd.find("<x>"), std::string::npos);
+    EXPECT_NE(odd.find("127.0.0.1%3A" + std::to_string(server.port())), std::string::npos);
 }
 
 TEST(LessonServer, StoresUploadsUnderTheirOwnName) {

@@ -24,7 +24,9 @@
 //                         reply's first half, then the rest
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -44,6 +46,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <pthread.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -463,6 +466,103 @@ void TakeUpload(const Config& config, const httplib::Request& req, httplib::Resp
     answer(200, config.reply);
 }
 
+// ---- the demo portal at "/": every package in the root as launch links
+
+constexpr size_t kMaxPortalLessons = 500;
+
+std::string PercentEncode(const std::string& bytes, bool keepSlash) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || (keepSlash && c == '/')) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string HtmlEscape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+bool IsUtf8(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const size_t more = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 4;
+        if (more == 4 || i + more >= text.size())
+            return false;
+        for (size_t k = 1; k <= more; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2)
+                return false;
+        i += more + 1;
+    }
+    return true;
+}
+
+// The address the page was asked for, as the learner's browser wrote it, so the
+// links lead back here; anything but a plain host and port falls back to ours.
+std::string PortalHost(const httplib::Request& req, const std::string& own) {
+    const std::string host = req.get_header_value("Host");
+    if (host.empty() || host.size() > 255)
+        return own;
+    for (char c : host)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != ':' && c != '[' && c != ']')
+            return own;
+    return host;
+}
+
+void ServePortal(const std::string& root, const std::string& host, httplib::Response& res) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(root.empty() ? "/" : root, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".viz") == 0 && it->is_regular_file(ec))
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    if (names.size() > kMaxPortalLessons)
+        names.resize(kMaxPortalLessons);
+
+    std::string page =
+        "<!DOCTYPE html>\n<html lang=\"ko\">\n<head>\n<meta charset=\"utf-8\">\n"
+        "<title>체험 강좌</title>\n</head>\n<body>\n<h1>체험 강좌</h1>\n"
+        "<p>체험 학습자 kim7 (반 C1)의 강좌입니다. 연습은 녹음하지 않고, 시험은 녹음하여 이 서버로 보냅니다.</p>\n<ul>\n";
+    int index = 0;
+    for (const std::string& name : names) {
+        ++index;
+        const std::string stem = name.substr(0, name.size() - 4);
+        const std::string url = "http://" + host + "/" + PercentEncode(name, false);
+        auto link = [&](const char* times) {
+            return HtmlEscape(std::string("vorur-ozudiz://launch?url=") + PercentEncode(url, false) +
+                              "&id=kim7&class=C1&tag1=A01&tag2=L03&tag3=" + PercentEncode(stem, false) +
+                              "&times=" + times);
+        };
+        const std::string shown = HtmlEscape(IsUtf8(name) ? name : PercentEncode(name, false));
+        const std::string n = std::to_string(index);
+        page += "<li>" + shown + ": <a id=\"practice-" + n + "\" href=\"" + link("PRACTICE") + "\">연습</a> <a id=\"test-" +
+                n + "\" href=\"" + link("1") + "\">시험</a></li>\n";
+    }
+    page += "</ul>\n</body>\n</html>\n";
+    res.status = 200;
+    res.set_content(page, "text/html; charset=utf-8");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -504,6 +604,11 @@ int main(int argc, char** argv) {
     server.set_keep_alive_timeout(1);
     server.set_read_timeout(30);
     server.set_write_timeout(30);
+    std::string ownHost;
+    server.Get("/", [&](const httplib::Request& req, httplib::Response& res) {
+        ServePortal(root, PortalHost(req, ownHost), res);
+        Log(req.method + " " + req.path + " " + std::to_string(res.status));
+    });
     server.Get(".*", [&](const httplib::Request& req, httplib::Response& res) {
         ServeFile(config, root, req, res);
         Log(req.method + " " + req.path + " " + std::to_string(res.status));
@@ -526,6 +631,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string host = config.bind.find(':') != std::string::npos ? "[" + config.bind + "]" : config.bind;
+    ownHost = host + ":" + std::to_string(port);
     std::printf("listening on http://%s:%d/\n", host.c_str(), port);
     std::fflush(stdout);
 
