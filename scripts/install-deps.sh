@@ -27,6 +27,9 @@ PACKAGES=(
   desktop-file-utils  # the installed menu entries are checked
   lintian appstream  # the Debian package and its software-centre entry are checked
   weston  # a headless Wayland compositor for the launch test
+  # portal links and lesson files on a desktop: the handler lookup with its MIME
+  # reader, a browser and a window manager
+  xdg-utils libfile-mimeinfo-perl shared-mime-info chromium openbox
   # fuzzing (-DVORUR_BUILD_FUZZ=ON, built with clang)
   clang libclang-rt-14-dev
   # fonts: a metric twin of Times New Roman, and Korean text

@@ -23,7 +23,7 @@ cleanup() {
 trap cleanup EXIT
 
 fail() { echo "FAIL: $*"; FAILURES=$((FAILURES + 1)); }
-pass() { echo "ok: $*"; }
+pass() { echo "ok: $* [$SECONDS s]"; }
 check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
 
 # start_server NAME [options...]: starts lesson-server on the demo lessons; sets
@@ -68,6 +68,15 @@ exits_within() {
     return 1
 }
 
+# window_origin WIN: sets X and Y to the window's top-left corner on the screen.
+# xdotool counts a window manager's frame twice; xwininfo does not.
+window_origin() {
+    local info
+    info=$(xwininfo -id "$1" 2>/dev/null) || return 1
+    X=$(sed -n 's/^ *Absolute upper-left X: *\(-*[0-9]*\)$/\1/p' <<<"$info")
+    Y=$(sed -n 's/^ *Absolute upper-left Y: *\(-*[0-9]*\)$/\1/p' <<<"$info")
+}
+
 find_windows() { xdotool search --onlyvisible --name '^Vorur_Ozudiz$' 2>/dev/null; }
 
 # wait_message SECONDS: waits for a message box (a titled window that is not the
@@ -90,6 +99,7 @@ wait_message() {
 # selection after selecting it with a triple click.
 message_text() {
     eval "$(xdotool getwindowgeometry --shell "$BOX")"
+    window_origin "$BOX"
     xdotool mousemove $((X + WIDTH / 2)) $((Y + 17)) click --repeat 3 --delay 60 1
     sleep 0.3
     xclip -o -selection primary 2>/dev/null
@@ -108,7 +118,7 @@ wait_main() {
     for _ in $(seq "$limit"); do
         for w in $(find_windows); do
             eval "$(xdotool getwindowgeometry --shell "$w")"
-            if [ "$WIDTH" = 800 ] && [ "$HEIGHT" = 600 ]; then MAIN=$w; MX=$X; MY=$Y; return 0; fi
+            if [ "$WIDTH" = 800 ] && [ "$HEIGHT" = 600 ]; then window_origin "$w"; MAIN=$w; MX=$X; MY=$Y; return 0; fi
         done
         sleep 0.1
     done

@@ -37,6 +37,8 @@ for path in "./usr/$LIBDIR/vorur-ozudiz/Vorur_Ozudiz" "./usr/$LIBDIR/vorur-ozudi
             "./usr/$BINDIR/viztool" "./usr/$BINDIR/vorur-upload" "./usr/$BINDIR/vorur-rec->" \
             "./usr/$DATADIR/vorur-ozudiz/demo/demo1.viz" "./usr/$DATADIR/applications/vorur-ozudiz-demo.desktop" \
             "./usr/$DATADIR/icons/hicolor/48x48/apps/vorur-ozudiz.png" \
+            "./usr/$DATADIR/applications/vorur-ozudiz.desktop" "./usr/$DATADIR/mime/packages/vorur-ozudiz.xml" \
+            "./usr/$DATADIR/icons/hicolor/48x48/mimetypes/application-x-vorur-lesson.png" \
             "./usr/$DATADIR/doc/vorur-ozudiz/copyright" "./usr/$DATADIR/doc/vorur-ozudiz/changelog.gz" \
             "./usr/$DATADIR/metainfo/example.vorur_ozudiz.demo.metainfo.xml"; do
     check "the package holds $path" grep -qF -- "$path" <<<"$listing"
@@ -48,6 +50,14 @@ done
 
 mkdir -p "$SCRATCH/x"
 dpkg-deb -x "$deb" "$SCRATCH/x"
+# Portal links and lesson files: the hidden entry claims both, and the desktop's
+# databases are left to their own packages' triggers.
+entry=$SCRATCH/x/usr/$DATADIR/applications/vorur-ozudiz.desktop
+check "the player's entry opens links and lesson files" \
+    test "$(desktop_value "$entry" MimeType)" = "x-scheme-handler/vorur-ozudiz;application/x-vorur-lesson;"
+check "the player's entry passes the link on" test "$(desktop_value "$entry" Exec)" = "vorur-ozudiz %u"
+check "the package runs no database updates of its own" \
+    bash -c "! dpkg-deb -e '$deb' '$SCRATCH/ctl' || ! grep -qs 'update-mime-database\|update-desktop-database' '$SCRATCH'/ctl/*"
 for f in "$SCRATCH/x/usr/$LIBDIR/vorur-ozudiz/Vorur_Ozudiz" "$SCRATCH/x/usr/$LIBDIR/vorur-ozudiz/libDovOvoru.so"; do
     check "$f is stripped" bash -c "! readelf -S '$f' | grep -q '\.debug_info'"
 done
