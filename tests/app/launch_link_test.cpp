@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cstdlib>
 #include <string>
 
+#include "instance_lock.h"
 #include "launch_link.h"
 #include "test_support.h"
 
@@ -164,6 +166,59 @@ TEST(LaunchLink, LessonFilesOpenAsPracticeFromTheirFileUrl) {
     for (const std::string& arg : {folder, folder + "/missing.viz", "file://other.host" + encodedFolder + "/-u1%23.viz",
                                    std::string("file:relative.viz"), std::string()})
         EXPECT_FALSE(LessonFileArgs(arg, folder, args)) << arg;
+}
+
+}  // namespace
+
+namespace {
+
+// A later start reaches the running copy through the channel beside its lock: the
+// tokens its launcher gave it arrive, anything that is no token does not, a socket
+// left by a killed copy is replaced, and with no copy running the send fails at once.
+TEST(InstanceChannel, LaterStartsReachTheRunningCopy) {
+    testsupport::TempDir runtime;
+    const char* old = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = old ? old : "";
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    std::string error;
+    EXPECT_FALSE(SendRaiseRequest("ChannelTest", {"t", ""}, error));
+    EXPECT_FALSE(error.empty());
+    const pid_t killed = fork();
+    if (killed == 0) {
+        CInstanceChannel gone;
+        _exit(gone.Listen("ChannelTest") ? 0 : 1);  // ends without removing its socket
+    }
+    int status = -1;
+    waitpid(killed, &status, 0);
+    ASSERT_EQ(status, 0);
+    struct stat st;
+    ASSERT_EQ(stat(runtime.file("ChannelTest.sock").c_str(), &st), 0);
+    CInstanceChannel channel;
+    ASSERT_TRUE(channel.Listen("ChannelTest"));
+    ASSERT_EQ(stat(runtime.file("ChannelTest.sock").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u);
+
+    const struct {
+        RaiseRequest sent, received;
+    } cases[] = {
+        {{"wayland-token_1.2", "host-123_TIME456"}, {"wayland-token_1.2", "host-123_TIME456"}},
+        {{"", ""}, {"", ""}},
+        {{"two words", "line\nbreak=1"}, {"", ""}},
+        {{std::string(513, 'x'), std::string(512, 'y')}, {"", std::string(512, 'y')}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(SendRaiseRequest("ChannelTest", c.sent, error)) << error;
+        RaiseRequest got;
+        ASSERT_TRUE(channel.Accept(got));
+        EXPECT_EQ(got.activationToken, c.received.activationToken);
+        EXPECT_EQ(got.startupId, c.received.startupId);
+    }
+    RaiseRequest none;
+    EXPECT_FALSE(channel.Accept(none));  // nothing waits: no block
+    if (old)
+        setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        unsetenv("XDG_RUNTIME_DIR");
 }
 
 }  // namespace
