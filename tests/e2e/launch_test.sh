@@ -15,7 +15,7 @@ ARGS=(kim7 C1 A01 L03 D5 1)
 STALE=$VORUR_DATA_DIR/demo1.viz
 # downloads_empty FOLDER: nothing is left in the player's Downloads folder but its mark.
 downloads_empty() { test -z "$(find "$1/Downloads" -mindepth 1 ! -name .vorur-ozudiz 2>/dev/null)"; }
-USAGE="usage: Vorur_Ozudiz URL ID CLASS TAG1 TAG2 TAG3 TIMES"
+USAGE="usage: Vorur_Ozudiz URL ID CLASS TAG1 TAG2 TAG3 TIMES, or Vorur_Ozudiz 'vorur-ozudiz://launch\\?url=\\.\\.\\.', or Vorur_Ozudiz LESSON\\.viz"
 
 # only_line PATTERN: the output of the last start is exactly one line, matching the
 # extended regular expression PATTERN as a whole.
@@ -47,9 +47,10 @@ while IFS='|' read -r name pattern args; do
     read -ra argv <<<"$args"
     silent_end "$name" "$pattern" "${argv[@]}"
 done <<TABLE
-no arguments|Vorur_Ozudiz: 0 arguments given, 7 expected; $USAGE|
-six arguments|Vorur_Ozudiz: 6 arguments given, 7 expected; $USAGE|${SERVER_URL}demo1.viz kim7 C1 A01 L03 D5
-eight arguments|Vorur_Ozudiz: 8 arguments given, 7 expected; $USAGE|${SERVER_URL}demo1.viz ${ARGS[*]} extra
+no arguments|Vorur_Ozudiz: 0 arguments given, 7 expected: $USAGE|
+one argument, neither a link nor a file|Vorur_Ozudiz: the one argument is neither a vorur-ozudiz: link nor a lesson file: $USAGE|--help
+six arguments|Vorur_Ozudiz: 6 arguments given, 7 expected: $USAGE|${SERVER_URL}demo1.viz kim7 C1 A01 L03 D5
+eight arguments|Vorur_Ozudiz: 8 arguments given, 7 expected: $USAGE|${SERVER_URL}demo1.viz ${ARGS[*]} extra
 a url without a slash|Vorur_Ozudiz: the lesson URL has no "/": lesson\.viz|lesson.viz ${ARGS[*]}
 a missing package|Vorur_Ozudiz: cannot download ${SERVER_URL}missing\.viz: HTTP status 404|${SERVER_URL}missing.viz ${ARGS[*]}
 a refused connection|Vorur_Ozudiz: cannot download ${GONE_URL}gone\.viz: .*[Cc]ouldn.t connect.*|${GONE_URL}gone.viz ${ARGS[*]}
@@ -105,7 +106,7 @@ sleep 1
 shot_dialog="$WORK/shots/download-dialog.png"
 import -window root "$shot_dialog"
 silent_end "a second player while the first runs" \
-    "Vorur_Ozudiz: another copy of the player is running in this login: lock $XDG_RUNTIME_DIR/Vorur_Ozudiz2_Mutex\.lock" \
+    "Vorur_Ozudiz: another copy of the player is running in this login and keeps its lesson; it was asked to come to the front, and this start opens nothing" \
     "${SERVER_URL}demo1.viz" "${ARGS[@]}"
 if wait_main 20; then
     pass "the first player downloaded and opened its window"
