@@ -24,6 +24,8 @@
 //                         reply's first half, then the rest
 #include <httplib.h>
 
+#include "diagnostics.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -466,6 +468,7 @@ void TakeUpload(const Config& config, const httplib::Request& req, httplib::Resp
 }  // namespace
 
 int main(int argc, char** argv) {
+    OpenClosedStandardFiles();
     Config config;
     if (!ParseArgs(argc, argv, config))
         return Usage(argv[0]);
