@@ -9,6 +9,7 @@
 
 #include "main_dlg_fixture.h"
 #include "unzipper.h"
+#include "zip_builder.h"
 
 namespace {
 
@@ -367,6 +368,31 @@ TEST_F(MainDlgTest, LessonFilesAreFoundIgnoringLetterCase) {
         EXPECT_TRUE(m_dlg->m_picture.IsLoaded());
         ASSERT_FALSE(m_sound.Log().empty());
         EXPECT_EQ(m_sound.Log().back(), c.soundOpened);
+    }
+}
+
+// A package as other zip tools lay it out opens as any other.
+TEST_F(MainDlgTest, PackagesOfOtherZipToolsOpen) {
+    testzip::Layout zip64, shortDirectory;
+    zip64.zip64Local = zip64.dataDescriptor = zip64.zip64Central = true;
+    shortDirectory.centralSizeError = -3;
+    for (const testzip::Layout& layout : {zip64, shortDirectory}) {
+        SCOPED_TRACE(layout.zip64Central ? "ZIP64" : "central directory size short");
+        CUnzipper unz(MakePackage("a.viz", Pages(2)).c_str());
+        std::vector<testzip::Entry> entries;
+        for (bool more = unz.FirstEntry(); more; more = unz.NextEntry()) {
+            ZipEntryInfo info;
+            std::string bytes;
+            ASSERT_TRUE(unz.ReadEntryInfo(info) && unz.ExtractEntryToMemory(bytes));
+            entries.push_back(testzip::File(info.name, bytes));
+        }
+        ASSERT_TRUE(testsupport::WriteFile(m_tmp.file("foreign.viz"), testzip::BuildLayout(entries, layout)));
+        Start(m_tmp.file("foreign.viz"));
+        EXPECT_TRUE(m_box.shown.empty());
+        EXPECT_TRUE(m_dlg->m_bLessonLoaded);
+        EXPECT_EQ(m_dlg->m_nCurPage, 0);
+        EXPECT_TRUE(m_dlg->m_picture.IsLoaded());
+        EXPECT_NE(m_dlg->m_player.m_nDeviceID, -1);
     }
 }
 
