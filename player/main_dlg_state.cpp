@@ -177,21 +177,22 @@ void CMainDlg::GoToPage(int index) {
         Diagnose(page + " is an empty slot: it shows nothing");
     } else {
         std::string failed;
-        auto why = [](const char* kind, const std::string& name, const std::string& path) {
+        auto why = [](const char* kind, const std::string& name, const std::string& path, const char* otherwise) {
             if (name.empty())
                 return std::string("no ") + kind + " named";
             if (path.empty() || !FileExists(path))
                 return std::string(kind) + " " + Shown(name) + " is missing from the lesson";
-            return std::string(kind) + " " + Shown(name) + " does not decode (damaged, or too large)";
+            return std::string(kind) + " " + Shown(name) + " " + otherwise;
         };
         const std::string picture = TempPath(pack->pictureFile);
         const bool pictureOpened = m_picture.Load(picture);
         if (!pictureOpened)
-            failed = why("picture", pack->pictureFile, picture);
+            failed = why("picture", pack->pictureFile, picture, "does not decode (damaged, or too large)");
         const std::string sound = TempPath(pack->soundFile);
         const bool soundOpened = m_player.Open(sound);
         if (!soundOpened)
-            failed += (failed.empty() ? "" : "; ") + why("sound", pack->soundFile, sound);
+            failed += (failed.empty() ? "" : "; ") +
+                      why("sound", pack->soundFile, sound, "cannot be played (damaged, too large, or no sound output)");
         if (!failed.empty())
             Diagnose(page + " shows " +
                          (pictureOpened ? "silent" : soundOpened ? "without its picture" : "silent and without its picture"),

@@ -85,6 +85,7 @@ damaged_lesson "$WORK/damaged.viz"
 rm -f "$WORK/uploads/"*
 start_player "file://$WORK/damaged.viz" "${ARGS[@]}"
 if wait_main 30; then
+    OUTCOME=
     run_test_run
     check "the run through damaged pages ends, asks and is sent" test "${OUTCOME:-}" = "전송이 완료 되었습니다."
     sox "$STORED" -n stat 2> "$WORK/stat.txt" || true
@@ -98,7 +99,7 @@ click_at "${CLOSE[@]}"
 exits_within 15 "$PLAYER_PID" || kill -9 "$PLAYER_PID"
 check "stderr names each damaged page once ($(player_output | head -c 400))" test "$(player_output)" = \
     "Vorur_Ozudiz: page 1 of the lesson shows without its picture: picture \"01.jpg\" does not decode (damaged, or too large)
-Vorur_Ozudiz: page 2 of the lesson shows silent: sound \"02.wav\" does not decode (damaged, or too large)"
+Vorur_Ozudiz: page 2 of the lesson shows silent: sound \"02.wav\" cannot be played (damaged, too large, or no sound output)"
 kill "$SERVER_PID"
 
 # --- The refused run: a reply without "OK".

@@ -253,7 +253,8 @@ TEST_F(MainDlgTest, PagesThatDoNotOpenShowWhatTheyCanAndRunsGetPastThem) {
         {"a missing picture", 1, [](PageSpec& p) { p.omitPicture = true; }, false, true,
          "page 2 of the lesson shows without its picture: picture \"p1.png\" is missing from the lesson"},
         {"a sound that does not decode", 1, [this](PageSpec&) { m_sound.FailOpen("s1.wav"); }, true, false,
-         "page 2 of the lesson shows silent: sound \"s1.wav\" does not decode (damaged, or too large)"},
+         "page 2 of the lesson shows silent: sound \"s1.wav\" cannot be played (damaged, too large, or no sound "
+         "output)"},
         {"a missing first sound", 0, [](PageSpec& p) { p.omitSound = true; }, true, false,
          "page 1 of the lesson shows silent: sound \"s0.wav\" is missing from the lesson"},
         {"neither", 1, [](PageSpec& p) { p.pictureIsBroken = p.omitSound = true; }, false, false,
