@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -133,56 +135,6 @@ std::string Normalize(const std::string& path) {
     return out.empty() ? "/" : out;
 }
 
-// minizip file functions over a buffer in memory.
-struct MemoryStream {
-    const unsigned char* data;
-    uint64_t size;
-    uint64_t pos;
-};
-
-voidpf ZCALLBACK MemOpen(voidpf opaque, const void*, int mode) {
-    if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ)
-        return nullptr;
-    auto* source = static_cast<const ZipMemorySpan*>(opaque);
-    return new MemoryStream{source->data, source->size, 0};
-}
-
-uLong ZCALLBACK MemRead(voidpf, voidpf s, void* buf, uLong size) {
-    auto* stream = static_cast<MemoryStream*>(s);
-    uint64_t left = stream->pos < stream->size ? stream->size - stream->pos : 0;
-    uLong n = size < left ? size : static_cast<uLong>(left);
-    if (n > 0)
-        std::memcpy(buf, stream->data + stream->pos, n);
-    stream->pos += n;
-    return n;
-}
-
-uLong ZCALLBACK MemWrite(voidpf, voidpf, const void*, uLong) { return 0; }
-
-ZPOS64_T ZCALLBACK MemTell(voidpf, voidpf s) { return static_cast<MemoryStream*>(s)->pos; }
-
-long ZCALLBACK MemSeek(voidpf, voidpf s, ZPOS64_T offset, int origin) {
-    auto* stream = static_cast<MemoryStream*>(s);
-    uint64_t base;
-    switch (origin) {
-    case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
-    case ZLIB_FILEFUNC_SEEK_CUR: base = stream->pos; break;
-    case ZLIB_FILEFUNC_SEEK_END: base = stream->size; break;
-    default: return -1;
-    }
-    if (offset > stream->size || base + offset > stream->size)
-        return -1;
-    stream->pos = base + offset;
-    return 0;
-}
-
-int ZCALLBACK MemClose(voidpf, voidpf s) {
-    delete static_cast<MemoryStream*>(s);
-    return 0;
-}
-
-int ZCALLBACK MemError(voidpf, voidpf) { return 0; }
-
 bool WriteAll(int fd, const char* data, size_t n) {
     while (n > 0) {
         ssize_t w = write(fd, data, n);
@@ -201,6 +153,265 @@ bool WriteAll(int fd, const char* data, size_t n) {
 
 }  // namespace
 
+// A field of the archive's bookkeeping as minizip is to read it: `width` bytes at
+// `offset` read as `value`, little-endian.
+struct ZipFieldRepair {
+    uint64_t offset;
+    uint64_t value;
+    unsigned width;
+};
+
+// The archive as minizip reads it: its bytes, from a file or from memory, with the
+// repairs laid over them. The data of the entries is never changed.
+struct CUnzipper::View {
+    int fd = -1;
+    const unsigned char* memory = nullptr;
+    uint64_t size = 0;
+    std::vector<ZipFieldRepair> repairs;  // by offset, none overlapping
+
+    View() = default;
+    View(const View&) = delete;
+    View& operator=(const View&) = delete;
+    ~View() {
+        if (fd >= 0)
+            close(fd);
+    }
+
+    // Up to n bytes at offset, as the archive holds them; fewer only at its end or
+    // on a read error.
+    size_t ReadRaw(uint64_t offset, void* buf, size_t n) const {
+        if (offset >= size)
+            return 0;
+        if (n > size - offset)
+            n = static_cast<size_t>(size - offset);
+        if (memory) {
+            std::memcpy(buf, memory + offset, n);
+            return n;
+        }
+        size_t done = 0;
+        while (done < n) {
+            const ssize_t r = pread(fd, static_cast<char*>(buf) + done, n - done, static_cast<off_t>(offset + done));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0)
+                break;
+            done += static_cast<size_t>(r);
+        }
+        return done;
+    }
+
+    // The same with the repairs applied.
+    size_t Read(uint64_t offset, void* buf, size_t n) const {
+        const size_t got = ReadRaw(offset, buf, n);
+        auto it = std::lower_bound(repairs.begin(), repairs.end(), offset,
+                                   [](const ZipFieldRepair& r, uint64_t at) { return r.offset + r.width <= at; });
+        for (; it != repairs.end() && it->offset < offset + got; ++it) {
+            for (unsigned k = 0; k < it->width; ++k) {
+                const uint64_t at = it->offset + k;
+                if (at >= offset && at < offset + got)
+                    static_cast<unsigned char*>(buf)[at - offset] = static_cast<unsigned char>(it->value >> (8 * k));
+            }
+        }
+        return got;
+    }
+
+    // A little-endian number of `width` bytes at offset; false past the end.
+    bool Number(uint64_t offset, unsigned width, uint64_t& value) const {
+        unsigned char b[8];
+        if (width > sizeof b || ReadRaw(offset, b, width) != width)
+            return false;
+        value = 0;
+        for (unsigned k = width; k-- > 0;)
+            value = (value << 8) | b[k];
+        return true;
+    }
+
+    bool Signature(uint64_t offset, uint32_t signature) const {
+        uint64_t value;
+        return Number(offset, 4, value) && value == signature;
+    }
+
+    void FindRepairs();
+};
+
+namespace {
+
+constexpr uint32_t kCentralHeaderSignature = 0x02014b50;
+constexpr uint32_t kEndSignature = 0x06054b50;
+constexpr uint32_t kZip64EndSignature = 0x06064b50;
+constexpr uint32_t kZip64LocatorSignature = 0x07064b50;
+constexpr uint16_t kZip64ExtraId = 0x0001;
+constexpr uint64_t kStoredInZip64 = 0xFFFFFFFF;
+// ZIP64 fields are repaired for this many entries of the central directory, as many
+// as an archive without ZIP64 can count; later ones are read as they stand. It
+// bounds the repairs kept to a few megabytes whatever the archive says.
+constexpr uint64_t kMaxRepairedEntries = 0xFFFF;
+
+}  // namespace
+
+// minizip (as the system has it) reads two things otherwise than Info-ZIP's unzip:
+// - a size or offset of 0xFFFFFFFF in a central directory entry, whose value is in
+//   the entry's ZIP64 extra field: minizip takes 0xFFFFFFFF itself. The value from
+//   the extra field is put in its place when it fits.
+// - a recorded central directory size that falls short of the end records: minizip
+//   takes the difference for bytes in front of the archive and misses every entry.
+//   Where the directory starts at its recorded offset and not at the shifted one,
+//   unzip takes the recorded offset, and so does this: the size is set to reach the
+//   end record. A recorded size that runs past the end records is refused by unzip
+//   as overlapping, and stays refused.
+// The end record is found the way minizip finds it, so the repairs land on the
+// records minizip reads.
+void CUnzipper::View::FindRepairs() {
+    repairs.clear();
+    // The last end record signature in the final 64 KiB, not at offset 0.
+    const uint64_t window = std::min<uint64_t>(size, 0xFFFF);
+    std::vector<unsigned char> tail(static_cast<size_t>(window));
+    if (window < 22 || ReadRaw(size - window, tail.data(), tail.size()) != tail.size())
+        return;
+    uint64_t end = 0;
+    for (size_t i = tail.size() - 4 + 1; i-- > 0;) {
+        if (tail[i] == 0x50 && tail[i + 1] == 0x4b && tail[i + 2] == 0x05 && tail[i + 3] == 0x06) {
+            end = size - window + i;
+            break;
+        }
+    }
+    if (end == 0)
+        return;
+
+    // The record minizip takes its figures from: the ZIP64 end record when the
+    // locator in front of the end record names one, else the end record.
+    uint64_t record = end, sizeField = end + 12, offsetField = end + 16, entries = 0;
+    unsigned width = 4;
+    uint64_t locatorDisk, zip64End, disks;
+    if (end >= 20 && Signature(end - 20, kZip64LocatorSignature) && Number(end - 16, 4, locatorDisk) &&
+        locatorDisk == 0 && Number(end - 12, 8, zip64End) && Number(end - 4, 4, disks) && disks == 1 &&
+        Signature(zip64End, kZip64EndSignature)) {
+        record = zip64End;
+        sizeField = zip64End + 40;
+        offsetField = zip64End + 48;
+        width = 8;
+        if (!Number(zip64End + 24, 8, entries))
+            return;
+    } else if (!Number(end + 10, 2, entries)) {
+        return;
+    }
+    uint64_t cdSize, cdOffset;
+    if (!Number(sizeField, width, cdSize) || !Number(offsetField, width, cdOffset) || entries == 0 ||
+        cdOffset > record || cdSize > record - cdOffset)
+        return;
+    uint64_t before = record - cdOffset - cdSize;  // what minizip takes for bytes in front
+    if (before > 0 && (width == 8 || record - cdOffset < kStoredInZip64) &&
+        !Signature(cdOffset + before, kCentralHeaderSignature) && Signature(cdOffset, kCentralHeaderSignature)) {
+        repairs.push_back({sizeField, record - cdOffset, width});
+        before = 0;
+    }
+
+    std::vector<ZipFieldRepair> entryRepairs;
+    uint64_t at = cdOffset + before;
+    // The directory lies before the end records: what is not is no entry of it.
+    for (uint64_t i = 0; i < entries && i < kMaxRepairedEntries && at + 46 <= record; ++i) {
+        unsigned char h[46];
+        if (ReadRaw(at, h, sizeof h) != sizeof h)
+            break;
+        auto field = [&h](unsigned pos, unsigned n) {
+            uint64_t v = 0;
+            for (unsigned k = n; k-- > 0;)
+                v = (v << 8) | h[pos + k];
+            return v;
+        };
+        if (field(0, 4) != kCentralHeaderSignature)
+            break;
+        const uint64_t nameLength = field(28, 2), extraLength = field(30, 2), commentLength = field(32, 2);
+        // In the order the ZIP64 extra field holds them.
+        const unsigned positions[] = {24, 20, 42};  // uncompressed size, compressed size, local header
+        bool wanted = false;
+        for (unsigned pos : positions)
+            wanted = wanted || field(pos, 4) == kStoredInZip64;
+        std::vector<unsigned char> extra(static_cast<size_t>(wanted ? extraLength : 0));
+        if (!extra.empty() && ReadRaw(at + 46 + nameLength, extra.data(), extra.size()) == extra.size()) {
+            for (size_t k = 0; k + 4 <= extra.size();) {
+                const unsigned id = extra[k] | extra[k + 1] << 8;
+                const size_t length = extra[k + 2] | extra[k + 3] << 8;
+                if (length > extra.size() - k - 4)
+                    break;
+                if (id == kZip64ExtraId) {
+                    size_t next = k + 4;
+                    for (unsigned pos : positions) {
+                        if (field(pos, 4) != kStoredInZip64)
+                            continue;
+                        if (next + 8 > k + 4 + length)
+                            break;
+                        uint64_t value = 0;
+                        for (unsigned b = 8; b-- > 0;)
+                            value = (value << 8) | extra[next + b];
+                        next += 8;
+                        if (value < kStoredInZip64)
+                            entryRepairs.push_back({at + pos, value, 4});
+                    }
+                    break;
+                }
+                k += 4 + length;
+            }
+        }
+        at += 46 + nameLength + extraLength + commentLength;
+    }
+    // Entry fields lie before the end records, so the list stays in offset order
+    // and without overlaps: each entry's fields are within its own header.
+    std::sort(entryRepairs.begin(), entryRepairs.end(),
+              [](const ZipFieldRepair& a, const ZipFieldRepair& b) { return a.offset < b.offset; });
+    repairs.insert(repairs.begin(), entryRepairs.begin(), entryRepairs.end());
+}
+
+namespace {
+
+// minizip file functions over a View: each open is a cursor of its own.
+struct ViewStream {
+    const CUnzipper::View* view;
+    uint64_t pos;
+};
+
+voidpf ZCALLBACK ViewOpen(voidpf opaque, const void*, int mode) {
+    if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ)
+        return nullptr;
+    return new (std::nothrow) ViewStream{static_cast<const CUnzipper::View*>(opaque), 0};
+}
+
+uLong ZCALLBACK ViewRead(voidpf, voidpf s, void* buf, uLong size) {
+    auto* stream = static_cast<ViewStream*>(s);
+    const size_t n = stream->view->Read(stream->pos, buf, size);
+    stream->pos += n;
+    return static_cast<uLong>(n);
+}
+
+uLong ZCALLBACK ViewWrite(voidpf, voidpf, const void*, uLong) { return 0; }
+
+ZPOS64_T ZCALLBACK ViewTell(voidpf, voidpf s) { return static_cast<ViewStream*>(s)->pos; }
+
+long ZCALLBACK ViewSeek(voidpf, voidpf s, ZPOS64_T offset, int origin) {
+    auto* stream = static_cast<ViewStream*>(s);
+    const uint64_t size = stream->view->size;
+    uint64_t base;
+    switch (origin) {
+    case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
+    case ZLIB_FILEFUNC_SEEK_CUR: base = stream->pos; break;
+    case ZLIB_FILEFUNC_SEEK_END: base = size; break;
+    default: return -1;
+    }
+    if (offset > size || base + offset > size)
+        return -1;
+    stream->pos = base + offset;
+    return 0;
+}
+
+int ZCALLBACK ViewClose(voidpf, voidpf s) {
+    delete static_cast<ViewStream*>(s);
+    return 0;
+}
+
+int ZCALLBACK ViewError(voidpf, voidpf) { return 0; }
+
+}  // namespace
+
 CUnzipper::CUnzipper(const char* path) {
     if (path)
         OpenArchive(path);
@@ -211,14 +422,6 @@ CUnzipper::~CUnzipper() { CloseArchive(); }
 bool CUnzipper::SetError(const std::string& text) {
     m_strError = text;
     return false;
-}
-
-bool CUnzipper::OpenWith(void* handle) {
-    m_hArchive = handle;
-    m_archiveInflated = 0;
-    m_atEnd = false;
-    m_strError.clear();
-    return m_hArchive != nullptr;
 }
 
 bool CUnzipper::OpenArchive(const char* path) {
@@ -240,10 +443,16 @@ bool CUnzipper::OpenArchive(const char* path) {
         return SetError(std::string(path) + ": " + ErrnoText(errno));
     if (!S_ISREG(st.st_mode))
         return SetError(std::string(path) + ": not a file");
-    unzFile zf = unzOpen64(path);
-    if (!zf)
+    auto view = std::make_unique<View>();
+    // Non-blocking: a pipe put in the file's place since the stat must not hang here.
+    view->fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (view->fd < 0)
+        return SetError(std::string(path) + ": " + ErrnoText(errno));
+    if (fstat(view->fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return SetError(std::string(path) + ": not a file");
+    view->size = static_cast<uint64_t>(st.st_size);
+    if (!OpenView(std::move(view)))
         return SetError(std::string(path) + ": not a zip archive, or it cannot be read");
-    OpenWith(zf);
     // The default destination: the archive's path without its extension.
     std::string dest = full;
     size_t slash = dest.rfind('/');
@@ -258,21 +467,38 @@ bool CUnzipper::OpenArchiveFromMemory(const void* data, size_t size) {
     CloseArchive();
     if (!data && size > 0)
         return SetError("no archive data");
-    m_memory.data = static_cast<const unsigned char*>(data);
-    m_memory.size = size;
-    zlib_filefunc64_def funcs = {};
-    funcs.zopen64_file = MemOpen;
-    funcs.zread_file = MemRead;
-    funcs.zwrite_file = MemWrite;
-    funcs.ztell64_file = MemTell;
-    funcs.zseek64_file = MemSeek;
-    funcs.zclose_file = MemClose;
-    funcs.zerror_file = MemError;
-    funcs.opaque = &m_memory;
-    unzFile zf = unzOpen2_64("memory", &funcs);
-    if (!zf)
+    auto view = std::make_unique<View>();
+    view->memory = static_cast<const unsigned char*>(data);
+    view->size = size;
+    if (!OpenView(std::move(view)))
         return SetError("not a zip archive");
-    return OpenWith(zf);
+    return true;
+}
+
+bool CUnzipper::OpenView(std::unique_ptr<View> view) {
+    try {
+        view->FindRepairs();
+    } catch (const std::bad_alloc&) {
+        view->repairs.clear();  // read as it stands
+    }
+    zlib_filefunc64_def funcs = {};
+    funcs.zopen64_file = ViewOpen;
+    funcs.zread_file = ViewRead;
+    funcs.zwrite_file = ViewWrite;
+    funcs.ztell64_file = ViewTell;
+    funcs.zseek64_file = ViewSeek;
+    funcs.zclose_file = ViewClose;
+    funcs.zerror_file = ViewError;
+    funcs.opaque = view.get();
+    unzFile zf = unzOpen2_64("archive", &funcs);
+    if (!zf)
+        return false;
+    m_view = std::move(view);
+    m_hArchive = zf;
+    m_archiveInflated = 0;
+    m_atEnd = false;
+    m_strError.clear();
+    return true;
 }
 
 bool CUnzipper::CloseArchive() {
@@ -282,8 +508,8 @@ bool CUnzipper::CloseArchive() {
         ok = unzClose(Handle(m_hArchive)) == UNZ_OK;
         m_hArchive = nullptr;
     }
+    m_view.reset();
     m_destination.clear();
-    m_memory = ZipMemorySpan();
     return ok;
 }
 

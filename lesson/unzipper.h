@@ -1,5 +1,9 @@
 // Extraction of lesson packages (zip archives) over minizip.
 //
+// Archives that other packers write and Info-ZIP's unzip opens open here too: sizes
+// and offsets kept in ZIP64 extra fields, and a central directory whose recorded
+// size falls short of where it really ends.
+//
 // Nothing is ever written outside the destination folder: names that climb out of it
 // (".." parts, absolute names) are refused, links stored in an archive are written as
 // plain files, and files already at the output path are replaced, never followed.
@@ -10,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // Description of the current entry.
@@ -30,11 +35,6 @@ struct ZipEntryInfo {
     bool isSymlink = false;  // a link made on a Unix host; written as a plain file
 };
 
-// Bytes of an archive opened from memory.
-struct ZipMemorySpan {
-    const unsigned char* data = nullptr;
-    uint64_t size = 0;
-};
 
 class CUnzipper {
 public:
@@ -98,8 +98,10 @@ public:
     // access time is left as it is.
     static bool ApplyEntryTime(const char* filePath, uint32_t dosDateTime);
 
+    // The archive as minizip reads it; unzipper.cpp has it.
+    struct View;
+
 private:
-    bool OpenWith(void* handle);
     bool SetError(const std::string& text);
     bool MatchesExtension(const char* extension);
     bool Readable(const ZipEntryInfo& info, const std::string& label);
@@ -107,6 +109,8 @@ private:
     bool PlanEntry(const ZipEntryInfo& info, const std::string& dest, bool flatten, std::string& outPath,
                    bool& folder);
     void RemoveExtracted(const std::string& dest, bool flatten, int count);
+
+    bool OpenView(std::unique_ptr<View> view);
 
     void* m_hArchive = nullptr;  // unzFile
     std::string m_destination;
@@ -116,7 +120,7 @@ private:
     uint64_t m_entryLimit = kDefaultEntryLimit;
     uint64_t m_archiveLimit = kDefaultArchiveLimit;
     uint64_t m_archiveInflated = 0;
-    ZipMemorySpan m_memory;  // backing of an archive opened from memory
+    std::unique_ptr<View> m_view;  // what m_hArchive reads; outlives it
 };
 
 // The player's entry point: every file of the package, flat, into folder. On false

@@ -1,6 +1,7 @@
 #include "diagnostics.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <time.h>
@@ -60,4 +61,17 @@ void Diagnose(std::string_view what, std::string_view detail) {
     line += '\n';
     WriteToStderr(line);
     errno = savedErrno;
+}
+
+void OpenClosedStandardFiles() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free number is fd itself: those below it are open by now.
+        const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) {
+            dup2(opened, fd);
+            ::close(opened);
+        }
+    }
 }

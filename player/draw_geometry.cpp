@@ -81,5 +81,8 @@ int LevelFillRight(int level, const RectL& bar) {
 
 int CountdownSeconds(DWORD waitSeconds, DWORD now, DWORD waitStart) {
     DWORD elapsedSeconds = (now - waitStart) / 1000u;
+    // A tick late to move on must not show a pause below zero.
+    if (elapsedSeconds >= waitSeconds)
+        return 0;
     return static_cast<int32_t>(waitSeconds - elapsedSeconds);
 }

@@ -46,5 +46,5 @@ RectL LevelBar(int clientWidth, int clientHeight, int tileHeight);
 // The right end of the fill for a level (not capped at the bar's end).
 int LevelFillRight(int level, const RectL& bar);
 
-// Remaining seconds of a pause as the countdown shows them.
+// Remaining seconds of a pause as the countdown shows them; never below 0.
 int CountdownSeconds(DWORD waitSeconds, DWORD now, DWORD waitStart);

@@ -1,9 +1,22 @@
 // The player's commands, enable rules and 500 ms pulse.
 #include <QMetaObject>
 
+#include "codepage.h"
+#include "diagnostics.h"
 #include "image_btn.h"
 #include "main_dlg.h"
 #include "paths.h"
+
+namespace {
+
+// A lesson's file name for a diagnostic: its CP949 bytes as UTF-8, quoted.
+std::string Shown(const std::string& name) {
+    std::string utf8;
+    Cp949ToUtf8(name, utf8);
+    return "\"" + utf8 + "\"";
+}
+
+}  // namespace
 
 int CMainDlg::GetPageCount() const { return m_cfg.GetPackCount(); }
 
@@ -15,8 +28,13 @@ void CMainDlg::OnCommand(int id) {
         } else {
             m_dwWaitStart = 0;
             PlayCurrent();
-            if (IsPlaying() && m_bAutoNext)
+            if (m_bAutoNext && IsPlaying()) {
                 m_bAutoPlaying = 1;
+            } else if (m_bAutoNext && m_bLessonLoaded && m_nCurPage >= 0) {
+                // A silent page: the run starts with its pause.
+                m_bAutoPlaying = 1;
+                m_dwWaitStart = Now();
+            }
         }
         break;
     case IDC_STOP:
@@ -41,6 +59,8 @@ void CMainDlg::OnCommand(int id) {
         if (m_bAutoNext) {
             PlayCurrent();
             m_bAutoPlaying = 1;
+            if (!IsPlaying())
+                m_dwWaitStart = Now();  // a silent page: its pause begins now
         } else {
             m_bAutoPlaying = 0;
         }
@@ -141,15 +161,43 @@ void CMainDlg::StopSound() {
     }
 }
 
+// A page shows with whatever of it opens: without its picture the view is empty,
+// without its sound the page is silent and keeps its pause. It becomes the current
+// page either way, so that Next, an automatic run and a test run get past it.
 void CMainDlg::GoToPage(int index) {
     CCfgPack* pack = m_cfg.GetPack(index);
     StopSound();
-    if (!pack)
+    if (index < 0 || index >= GetPageCount())
         return;
-    if (!m_picture.Load(TempPath(pack->pictureFile)))
-        return;
-    if (!m_player.Open(TempPath(pack->soundFile)))
-        return;
+    const std::string page = "page " + std::to_string(index + 1) + " of the lesson";
+    if (!pack) {
+        // An empty slot: nothing to show or play, and no pause.
+        m_picture.FreePicture();
+        m_player.Close();
+        Diagnose(page + " is an empty slot: it shows nothing");
+    } else {
+        std::string failed;
+        auto why = [](const char* kind, const std::string& name, const std::string& path, const char* otherwise) {
+            if (name.empty())
+                return std::string("no ") + kind + " named";
+            if (path.empty() || !FileExists(path))
+                return std::string(kind) + " " + Shown(name) + " is missing from the lesson";
+            return std::string(kind) + " " + Shown(name) + " " + otherwise;
+        };
+        const std::string picture = TempPath(pack->pictureFile);
+        const bool pictureOpened = m_picture.Load(picture);
+        if (!pictureOpened)
+            failed = why("picture", pack->pictureFile, picture, "does not decode (damaged, or too large)");
+        const std::string sound = TempPath(pack->soundFile);
+        const bool soundOpened = m_player.Open(sound);
+        if (!soundOpened)
+            failed += (failed.empty() ? "" : "; ") +
+                      why("sound", pack->soundFile, sound, "cannot be played (damaged, too large, or no sound output)");
+        if (!failed.empty())
+            Diagnose(page + " shows " +
+                         (pictureOpened ? "silent" : soundOpened ? "without its picture" : "silent and without its picture"),
+                     failed);
+    }
     m_nCurPage = index;
     Repaint();
 }
@@ -167,9 +215,7 @@ void CMainDlg::OnTick() {
     if (!m_bLessonLoaded || m_nCurPage < 0)
         return;
     CCfgPack* pack = m_cfg.GetPack(m_nCurPage);
-    if (!pack)
-        return;
-    const DWORD pauseMs = pack->waitSeconds * 1000u;
+    const DWORD pauseMs = pack ? pack->waitSeconds * 1000u : 0;  // an empty slot has none
 
     if (m_bTestMode) {
         if (!m_bTestRunning)
@@ -189,6 +235,8 @@ void CMainDlg::OnTick() {
         }
         GoToPage(next);
         m_player.Play(0);
+        if (!IsPlaying())
+            m_dwWaitStart = Now();  // a silent page: its pause begins now
         return;
     }
 
@@ -214,6 +262,8 @@ void CMainDlg::OnTick() {
     }
     GoToPage(next);
     m_player.Play(0);
+    if (!IsPlaying())
+        m_dwWaitStart = Now();
 }
 
 std::string CMainDlg::TempPath(const std::string& name) {

@@ -129,6 +129,8 @@ void CMainDlg::StartTest() {
         m_player.SeekToStart();
         m_player.Play(0);
         m_bTestRunning = 1;
+        if (!IsPlaying())
+            m_dwWaitStart = Now();  // a silent first page: its pause begins with the recording
     }
 }
 

@@ -5,7 +5,8 @@
 # is answered Yes and the server stores the recording. Then the same run against a
 # server that refuses it, against one that cannot be reached and against one that
 # keeps the learner waiting until the player is closed: that recording waits in the
-# outbox and the next start delivers it without a click.
+# outbox and the next start delivers it without a click. A lesson with damaged pages
+# runs to its end.
 #   BIN_DIR=build/bin DEMO_DIR=build/demo xvfb-run -a -s "-screen 0 1024x768x24" tests/e2e/e2e_test.sh
 export SDL_AUDIODRIVER=disk
 source "$(dirname "$0")/lib.sh"
@@ -77,6 +78,28 @@ check "the close button ends the player" exits_within 15 "$PLAYER_PID"
 player_output() { grep -v "^CRITICAL: .*\(disk i/o audio driver\|from file\|to file\)" "$PLAYER_LOG"; }
 check "a session that goes well prints nothing ($(player_output | head -c 300))" test -z "$(player_output)"
 check "closing emptied the Temp folder of the lesson" test -z "$(find "$VORUR_DATA_DIR/Temp" -maxdepth 1 -type f ! -name '*.ogg' ! -name '*.mp3' ! -name '*.wav' ! -name .vorur-ozudiz)"
+
+# --- A lesson whose first picture and second sound are damaged: the run goes through
+# them, the silent page keeping its pause, ends and asks; stderr names each page.
+damaged_lesson "$WORK/damaged.viz"
+rm -f "$WORK/uploads/"*
+start_player "file://$WORK/damaged.viz" "${ARGS[@]}"
+if wait_main 30; then
+    OUTCOME=
+    run_test_run
+    check "the run through damaged pages ends, asks and is sent" test "${OUTCOME:-}" = "전송이 완료 되었습니다."
+    sox "$STORED" -n stat 2> "$WORK/stat.txt" || true
+    length=$(awk -F: '/Length \(seconds\)/{gsub(/ /,"",$2); print int($2)}' "$WORK/stat.txt")
+    # Two sounds of about 2.5 s, and three pauses of 1 s: the silent page's kept too.
+    check "its upload lasts the whole run (${length:-?} s)" test "${length:-0}" -ge 7
+else
+    fail "the damaged lesson does not open"
+fi
+click_at "${CLOSE[@]}"
+exits_within 15 "$PLAYER_PID" || kill -9 "$PLAYER_PID"
+check "stderr names each damaged page once ($(player_output | head -c 400))" test "$(player_output)" = \
+    "Vorur_Ozudiz: page 1 of the lesson shows without its picture: picture \"01.jpg\" does not decode (damaged, or too large)
+Vorur_Ozudiz: page 2 of the lesson shows silent: sound \"02.wav\" cannot be played (damaged, too large, or no sound output)"
 kill "$SERVER_PID"
 
 # --- The refused run: a reply without "OK".

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Start-up of the real player as a launcher runs it: argument checks, the single
-# instance guard, the codec library, the download and its failures, and the
-# outbox sent in the background. Every end the learner sees as silent explains
-# itself in one line on stderr; a start that goes well prints nothing.
+# instance guard, the codec library, the download and its failures, a start with
+# stderr closed, and the outbox sent in the background. Every end the learner sees
+# as silent explains itself in one line on stderr; a start that goes well prints
+# nothing.
 #   BIN_DIR=build/bin DEMO_DIR=build/demo xvfb-run -a tests/e2e/launch_test.sh
 source "$(dirname "$0")/lib.sh"
 
@@ -62,6 +63,34 @@ check "a wrong argument count deletes nothing" test "$(cat "$STALE")" = stale
 status=${PIPESTATUS[0]}
 check "a closed stderr does not kill the player (status $status)" test "$status" -eq 0
 check "no package file is left behind by a failed download" downloads_empty "$VORUR_DATA_DIR"
+
+# Started with stderr closed, as some launchers start it: the display connection must
+# not take its number, or the first line on stderr (here the damaged first page's)
+# goes into it. The window shows and paints, answers a click and ends on SIGTERM.
+damaged_lesson "$WORK/damaged.viz"
+PLAYER_LOG=$WORK/closed-stderr.log
+"$BIN_DIR/Vorur_Ozudiz" "file://$WORK/damaged.viz" "${ARGS[@]}" > "$PLAYER_LOG" 2>&- &
+PLAYER_PID=$!
+PIDS+=("$PLAYER_PID")
+if wait_main 20; then
+    pass "with stderr closed the window shows"
+    sleep 1
+    shot closed-stderr-page1
+    click_at 106 580  # Next
+    sleep 1
+    shot closed-stderr-page2
+    check "... paints and answers a click" differs closed-stderr-page1 closed-stderr-page2
+else
+    fail "with stderr closed the window never shows"
+fi
+kill "$PLAYER_PID"
+if exits_within 10 "$PLAYER_PID"; then
+    pass "... and ends on SIGTERM"
+else
+    fail "with stderr closed SIGTERM does not end the player"
+    kill -9 "$PLAYER_PID"
+fi
+check "... writing nothing on stdout" test ! -s "$PLAYER_LOG"
 
 # A last segment without a dot: the message, then the end.
 start_player "${SERVER_URL}dir/" "${ARGS[@]}"

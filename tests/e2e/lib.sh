@@ -41,6 +41,23 @@ start_server() {
     echo "lesson-server did not start:"; cat "$WORK/$name.log"; exit 1
 }
 
+# damaged_lesson OUT.viz: three pages of demo1, each with a 1 s pause; the first
+# page's picture and the second page's sound are damaged past decoding.
+damaged_lesson() {
+    local dir=$WORK/damaged
+    rm -rf "$dir"
+    "$BIN_DIR/viztool" extract "$DEMO_DIR/demo1.viz" "$dir" >/dev/null || return 1
+    printf 'JFIF, then nothing' > "$dir/01.jpg"
+    printf 'RIFF, then nothing' > "$dir/02.wav"
+    cat > "$dir/lesson.json" <<'JSON'
+{"textBesidePicture": 0, "pages": [
+ {"soundFile": "01.mp3", "pictureFile": "01.jpg", "waitSeconds": 1, "fontSize": 20},
+ {"soundFile": "02.wav", "pictureFile": "02.png", "waitSeconds": 1, "fontSize": 20},
+ {"soundFile": "03.ogg", "pictureFile": "03.jpg", "waitSeconds": 1, "fontSize": 20}]}
+JSON
+    "$BIN_DIR/viztool" pack "$dir/lesson.json" "$1" >/dev/null
+}
+
 # settings LINES...: the player's settings file.
 settings() {
     printf '[General]\n' > "$XDG_CONFIG_HOME/Dazuzor/Vorur_Ozudiz2.conf"

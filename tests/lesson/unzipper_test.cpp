@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
 #include <set>
 #include <string>
@@ -490,6 +491,94 @@ TEST(Unzipper, InflatedSizeLimits) {
     std::string dest3 = s.dir.file("dest3");
     EXPECT_TRUE(exact.ExtractAll(dest3.c_str(), true));
     EXPECT_TRUE(ExtractPackage(s.zip, s.dir.file("dest4")));
+}
+
+// Archives as other packers lay them out open as Info-ZIP's unzip opens them, with
+// the same files; what unzip refuses stays refused. unzip itself is asked too.
+TEST(Unzipper, OtherPackersLayoutsOpenAsUnzipOpensThem) {
+    const std::vector<Entry> entries = {testzip::File("config.cfg", Compressible(300)),
+                                        testzip::File("01.jpg", "picture bytes", false),
+                                        testzip::File("01.mp3", "sound bytes")};
+    const std::set<std::string> all = {"config.cfg", "01.jpg", "01.mp3"};
+    const std::string stub = "#!/bin/sh\nexit 0\n";  // as in front of a self-extractor
+    struct Case {
+        const char* what;
+        bool zip64Local, dataDescriptor, zip64Central;
+        int64_t centralSizeError;
+        bool prefixed;
+        bool opens;
+    } cases[] = {
+        {"ZIP64 sizes in the local headers", true, false, false, 0, false, true},
+        {"data descriptors", false, true, false, 0, false, true},
+        {"ZIP64 local headers and data descriptors", true, true, false, 0, false, true},
+        {"ZIP64 in the central directory too", true, false, true, 0, false, true},
+        {"ZIP64 everywhere, with data descriptors", true, true, true, 0, false, true},
+        {"central directory size 3 bytes short", false, false, false, -3, false, true},
+        {"central directory size 1 byte short", false, false, false, -1, false, true},
+        {"ZIP64 end records, central directory size 40 bytes short", true, false, true, -40, false, true},
+        {"bytes in front", false, false, false, 0, true, true},
+        {"central directory size 3 bytes long", false, false, false, 3, false, false},
+        {"bytes in front and the size short", false, false, false, -3, true, false},
+    };
+    const bool haveUnzip = std::system("command -v unzip >/dev/null 2>&1") == 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Sandbox s;
+        testzip::Layout layout;
+        layout.zip64Local = c.zip64Local;
+        layout.dataDescriptor = c.dataDescriptor;
+        layout.zip64Central = c.zip64Central;
+        layout.centralSizeError = c.centralSizeError;
+        layout.prefix = c.prefixed ? stub : "";
+        const std::string bytes = testzip::BuildLayout(entries, layout);
+        ASSERT_TRUE(WriteFile(s.zip, bytes));
+        const std::set<std::string> expected = c.opens ? all : std::set<std::string>{};
+        std::string error;
+        EXPECT_EQ(ExtractPackage(s.zip, s.dest, &error), c.opens) << error;
+        EXPECT_EQ(Tree(s.dest), expected);
+        if (c.opens) {
+            for (const Entry& e : entries)
+                EXPECT_EQ(ReadFile(s.dest + "/" + e.name), e.data) << e.name;
+        }
+
+        CUnzipper memory;
+        const std::string fromMemory = s.dir.file("memory");
+        EXPECT_EQ(memory.OpenArchiveFromMemory(bytes.data(), bytes.size()) &&
+                      memory.ExtractAll(fromMemory.c_str(), true),
+                  c.opens);
+        EXPECT_EQ(Tree(fromMemory), expected);
+
+        if (haveUnzip) {
+            const std::string byUnzip = s.dir.file("unzip");
+            const std::string command = "unzip -qq -o '" + s.zip + "' -d '" + byUnzip + "' >/dev/null 2>&1";
+            EXPECT_GE(std::system(command.c_str()), 0);
+            EXPECT_EQ(Tree(byUnzip), expected) << "unzip sees it otherwise";
+            for (const std::string& name : Tree(byUnzip))
+                EXPECT_EQ(ReadFile(byUnzip + "/" + name), ReadFile(s.dest + "/" + name)) << name;
+        }
+    }
+
+    // ZIP64 fields are taken from the extra field for as many entries as an archive
+    // without ZIP64 can count, and no more.
+    std::vector<Entry> many;
+    for (int i = 0; i <= 0xFFFF; ++i)
+        many.push_back(testzip::File(std::to_string(i), "d", false));
+    testzip::Layout zip64;
+    zip64.zip64Central = true;
+    const std::string bytes = testzip::BuildLayout(many, zip64);
+    CUnzipper unz;
+    ASSERT_TRUE(unz.OpenArchiveFromMemory(bytes.data(), bytes.size()));
+    EXPECT_EQ(unz.CountEntries(), 0x10000);
+    ZipEntryInfo info;
+    ASSERT_TRUE(unz.FirstEntry());
+    for (int i = 0; i < 0xFFFF; ++i) {
+        ASSERT_TRUE(unz.ReadEntryInfo(info));
+        ASSERT_EQ(info.uncompressedSize, 1u) << info.name;
+        ASSERT_TRUE(unz.NextEntry());
+    }
+    ASSERT_TRUE(unz.ReadEntryInfo(info));
+    EXPECT_EQ(info.name, "65535");
+    EXPECT_EQ(info.uncompressedSize, 0xFFFFFFFFu);
 }
 
 TEST(Unzipper, ArchiveInMemory) {

@@ -84,6 +84,8 @@ TEST(DrawGeometry, CountdownCountsDownAcrossTheTickWrap) {
     EXPECT_EQ(CountdownSeconds(5, 2000, 1000), 4);
     EXPECT_EQ(CountdownSeconds(5, 5999, 1000), 1);
     EXPECT_EQ(CountdownSeconds(5, 100, 0xFFFFFF00u), 5);  // 356 ms across the wrap
+    EXPECT_EQ(CountdownSeconds(5, 6000, 1000), 0);
+    EXPECT_EQ(CountdownSeconds(5, 600000, 1000), 0);  // a late move on never shows below zero
 }
 
 TEST(HitTest, MoveStripCornersAndEdges) {

@@ -61,6 +61,10 @@ std::string MainDlgTest::MakePackage(const std::string& name, const std::vector<
     std::vector<PackageFile> files;
     for (size_t i = 0; i < pages.size(); ++i) {
         const PageSpec& spec = pages[i];
+        if (spec.emptySlot) {
+            cfg.packs.Add(nullptr);
+            continue;
+        }
         auto* pack = new CCfgPack;
         pack->soundFile = spec.sound;
         pack->pictureFile = spec.picture;
@@ -77,7 +81,7 @@ std::string MainDlgTest::MakePackage(const std::string& name, const std::vector<
         present = false;
         for (const PackageFile& f : files)
             present = present || f.name == spec.sound;
-        if (!present)
+        if (!spec.omitSound && !present)
             files.push_back(PackageFile::FromBytes(spec.sound, "RIFF sound"));
     }
     std::string path = m_tmp.file(name);

@@ -68,6 +68,8 @@ struct PageSpec {
     uint32_t fontSize = 12;
     bool pictureIsBroken = false;  // the picture file holds no picture
     bool omitPicture = false;      // no picture file in the package
+    bool omitSound = false;        // no sound file in the package
+    bool emptySlot = false;        // an empty slot in the lesson instead of a page
 };
 
 class MainDlgTest : public testing::Test {

@@ -2,10 +2,14 @@
 #include <sys/stat.h>
 
 #include <QImage>
+#include <functional>
 #include <map>
+
+#include "diagnostics.h"
 
 #include "main_dlg_fixture.h"
 #include "unzipper.h"
+#include "zip_builder.h"
 
 namespace {
 
@@ -230,33 +234,70 @@ TEST_F(MainDlgTest, QuestionAndAnswerTogglesCarryCheckMarks) {
     EXPECT_EQ(Check(IDC_SHOW_ANSWER), 0);
 }
 
-TEST_F(MainDlgTest, PageWhosePictureFailsIsNotShownAndIsRetriedInARun) {
-    auto pages = Pages(3, 0);
-    pages[1].pictureIsBroken = true;
+// A page shows with whatever of it opens, says on stderr what did not, and never
+// holds up the learner: Next gets past it and an automatic run gives a silent page
+// its pause, then moves on. The first page too: the lesson opens on it.
+TEST_F(MainDlgTest, PagesThatDoNotOpenShowWhatTheyCanAndRunsGetPastThem) {
+    struct Case {
+        const char* what;
+        int page;  // the faulty one
+        std::function<void(PageSpec&)> fault;
+        bool picture, sound;  // what of it opens
+        const char* line;     // what stderr says of it
+        uint32_t pause = 2000;
+    } cases[] = {
+        {"a damaged picture", 1, [](PageSpec& p) { p.pictureIsBroken = true; }, false, true,
+         "page 2 of the lesson shows without its picture: picture \"p1.png\" does not decode (damaged, or too large)"},
+        {"a damaged first picture", 0, [](PageSpec& p) { p.pictureIsBroken = true; }, false, true,
+         "page 1 of the lesson shows without its picture: picture \"p0.png\" does not decode (damaged, or too large)"},
+        {"a missing picture", 1, [](PageSpec& p) { p.omitPicture = true; }, false, true,
+         "page 2 of the lesson shows without its picture: picture \"p1.png\" is missing from the lesson"},
+        {"a sound that does not decode", 1, [this](PageSpec&) { m_sound.FailOpen("s1.wav"); }, true, false,
+         "page 2 of the lesson shows silent: sound \"s1.wav\" cannot be played (damaged, too large, or no sound "
+         "output)"},
+        {"a missing first sound", 0, [](PageSpec& p) { p.omitSound = true; }, true, false,
+         "page 1 of the lesson shows silent: sound \"s0.wav\" is missing from the lesson"},
+        {"neither", 1, [](PageSpec& p) { p.pictureIsBroken = p.omitSound = true; }, false, false,
+         "page 2 of the lesson shows silent and without its picture: picture \"p1.png\" does not decode (damaged, "
+         "or too large); sound \"s1.wav\" is missing from the lesson"},
+        {"an empty slot", 1, [](PageSpec& p) { p.emptySlot = true; }, false, false,
+         "page 2 of the lesson is an empty slot: it shows nothing", 0},
+    };
     m_sound.SetDefaultLength(1000);
-    Start(MakePackage("a.viz", pages));
-    Click(IDC_NEXT);
-    EXPECT_EQ(m_dlg->m_nCurPage, 0);
-    EXPECT_FALSE(m_dlg->m_picture.IsLoaded());  // the old picture is gone
-    Click(IDC_AUTONEXT);  // page 0's sound is still the one open
-    Tick(1000);
-    Tick(500);
-    Tick(500);
-    EXPECT_EQ(m_dlg->m_nCurPage, 0);  // stuck before the broken page until stopped
-    Click(IDC_AUTONEXT);
-    EXPECT_FALSE(m_dlg->m_bAutoPlaying);
-}
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto pages = Pages(3, 2);
+        c.fault(pages[c.page]);
+        testing::internal::CaptureStderr();
+        Start(MakePackage("a.viz", pages));
+        if (c.page > 0)
+            Click(IDC_NEXT);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(m_dlg->m_nCurPage, c.page);
+        EXPECT_EQ(m_dlg->m_picture.IsLoaded(), c.picture);
+        EXPECT_EQ(m_dlg->m_player.m_nDeviceID != -1, c.sound);
+        EXPECT_EQ(said, ProgramName() + ": " + c.line + "\n");
+        Click(IDC_NEXT);
+        EXPECT_EQ(m_dlg->m_nCurPage, c.page + 1);
 
-TEST_F(MainDlgTest, PageWhoseSoundFailsLeavesNoSoundOpen) {
-    auto pages = Pages(2);
-    m_sound.FailOpen("s1.wav");
-    Start(MakePackage("a.viz", pages));
-    Click(IDC_NEXT);
-    EXPECT_EQ(m_dlg->m_nCurPage, 0);
-    EXPECT_TRUE(m_dlg->m_picture.IsLoaded());  // page 1's picture is already in
-    EXPECT_EQ(m_dlg->m_player.m_nDeviceID, -1);
-    Click(IDC_PLAY);  // plays nothing: stays Idle
-    EXPECT_FALSE(m_dlg->IsPlaying());
+        // An automatic run from the faulty page: a silent one keeps its pause.
+        testing::internal::CaptureStderr();
+        Click(IDC_PREV);
+        Click(IDC_AUTONEXT);
+        if (c.sound)
+            Tick(1000);  // the sound ends
+        if (c.pause > 0) {
+            Tick(c.pause - 500);
+            EXPECT_EQ(m_dlg->m_nCurPage, c.page) << "the pause was cut short";
+        }
+        Tick(500);
+        EXPECT_EQ(m_dlg->m_nCurPage, c.page + 1);
+        EXPECT_TRUE(m_dlg->IsPlaying());
+        Click(IDC_AUTONEXT);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), said) << "once per visit";
+        m_dlg.reset();
+        m_sound = CSimSoundOutput(m_clock, 1000);
+    }
 }
 
 TEST_F(MainDlgTest, PageFilesOutsideTheTempFolderAreNeverOpened) {
@@ -266,8 +307,10 @@ TEST_F(MainDlgTest, PageFilesOutsideTheTempFolderAreNeverOpened) {
     Start(MakePackage("a.viz", pages));
     // A picture that would load, one folder above the Temp folder.
     QImage(8, 8, QImage::Format_RGB32).save(QString::fromStdString(m_tmp.file("data/outside.png")), "PNG");
+    testing::internal::CaptureStderr();
     Click(IDC_NEXT);
-    EXPECT_EQ(m_dlg->m_nCurPage, 0);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(m_dlg->m_nCurPage, 1);  // shown without that picture
     EXPECT_FALSE(m_dlg->m_picture.IsLoaded());
 }
 
@@ -326,6 +369,31 @@ TEST_F(MainDlgTest, LessonFilesAreFoundIgnoringLetterCase) {
         EXPECT_TRUE(m_dlg->m_picture.IsLoaded());
         ASSERT_FALSE(m_sound.Log().empty());
         EXPECT_EQ(m_sound.Log().back(), c.soundOpened);
+    }
+}
+
+// A package as other zip tools lay it out opens as any other.
+TEST_F(MainDlgTest, PackagesOfOtherZipToolsOpen) {
+    testzip::Layout zip64, shortDirectory;
+    zip64.zip64Local = zip64.dataDescriptor = zip64.zip64Central = true;
+    shortDirectory.centralSizeError = -3;
+    for (const testzip::Layout& layout : {zip64, shortDirectory}) {
+        SCOPED_TRACE(layout.zip64Central ? "ZIP64" : "central directory size short");
+        CUnzipper unz(MakePackage("a.viz", Pages(2)).c_str());
+        std::vector<testzip::Entry> entries;
+        for (bool more = unz.FirstEntry(); more; more = unz.NextEntry()) {
+            ZipEntryInfo info;
+            std::string bytes;
+            ASSERT_TRUE(unz.ReadEntryInfo(info) && unz.ExtractEntryToMemory(bytes));
+            entries.push_back(testzip::File(info.name, bytes));
+        }
+        ASSERT_TRUE(testsupport::WriteFile(m_tmp.file("foreign.viz"), testzip::BuildLayout(entries, layout)));
+        Start(m_tmp.file("foreign.viz"));
+        EXPECT_TRUE(m_box.shown.empty());
+        EXPECT_TRUE(m_dlg->m_bLessonLoaded);
+        EXPECT_EQ(m_dlg->m_nCurPage, 0);
+        EXPECT_TRUE(m_dlg->m_picture.IsLoaded());
+        EXPECT_NE(m_dlg->m_player.m_nDeviceID, -1);
     }
 }
 

@@ -302,6 +302,49 @@ TEST_F(TestRunTest, RecordingFileThatCannotBeDeletedStopsTheRun) {
     EXPECT_EQ(m_box.shown, (std::vector<std::string>{"녹음할 파일이 사용중입니다.\n모든 프로그램을 닫고 다시 시도하세요."}));
 }
 
+// Pages whose picture or sound does not open hold up no run: a silent page keeps
+// its pause, and the run ends with the question as any other.
+TEST_F(TestRunTest, ARunThroughPagesThatDoNotOpenEndsAndAsks) {
+    struct Case {
+        const char* what;
+        int page;
+        bool brokenPicture, failSound;
+        int ticks;  // until the question: each sound 500 ms, each pause 1 s
+    } cases[] = {
+        {"a damaged first picture", 0, true, false, 6},
+        {"a damaged picture", 1, true, false, 6},
+        {"a silent first page", 0, false, true, 5},
+        {"a silent page", 1, false, true, 5},
+        {"neither on the last page", 1, true, true, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_sound = CSimSoundOutput(m_clock, 500);
+        auto pages = TwoPages();
+        pages[c.page].pictureIsBroken = c.brokenPicture;
+        if (c.failSound)
+            m_sound.FailOpen(pages[c.page].sound);
+        m_box.shown.clear();
+        m_box.answers = {IDYES};
+        m_uploads.clear();
+        testing::internal::CaptureStderr();
+        Start(MakePackage("a.viz", pages));
+        Click(IDC_TEST);
+        Click(IDC_PLAY);
+        int ticks = 0;
+        for (; ticks < 20 && m_dlg->m_bTestRunning; ++ticks)
+            Tick(500);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(m_dlg->m_bTestRunning);
+        EXPECT_EQ(ticks, c.ticks);
+        EXPECT_EQ(m_box.shown, (std::vector<std::string>{"학습한 내용을 서버로 전송하시겠습니까?", "전송이 완료 되었습니다."}));
+        ASSERT_EQ(m_uploads.size(), 1u);
+        EXPECT_FALSE(m_uploads[0].bytes.empty());
+        EXPECT_NE(said.find("page " + std::to_string(c.page + 1) + " of the lesson shows"), std::string::npos) << said;
+        m_dlg.reset();
+    }
+}
+
 TEST_F(TestRunTest, OnePageRunAsksAfterItsPause) {
     auto pages = TwoPages();
     pages.pop_back();

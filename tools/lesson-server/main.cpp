@@ -24,6 +24,8 @@
 //                         reply's first half, then the rest
 #include <httplib.h>
 
+#include "diagnostics.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -566,6 +568,7 @@ void ServePortal(const std::string& root, const std::string& host, httplib::Resp
 }  // namespace
 
 int main(int argc, char** argv) {
+    OpenClosedStandardFiles();
     Config config;
     if (!ParseArgs(argc, argv, config))
         return Usage(argv[0]);

@@ -24,6 +24,7 @@
 
 #include "cfg_file.h"
 #include "codepage.h"
+#include "diagnostics.h"
 #include "manifest.h"
 #include "media_check.h"
 #include "paths.h"
@@ -388,6 +389,7 @@ static int Run(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
+    OpenClosedStandardFiles();
     try {
         return Run(argc, argv);
     } catch (const std::bad_alloc&) {

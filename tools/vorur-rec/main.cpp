@@ -15,6 +15,7 @@
 
 #include "capture_route.h"
 #include "codec_binding.h"
+#include "diagnostics.h"
 #include "mp3_recorder.h"
 #include "rud_mixer.h"
 #include "sound_output.h"
@@ -88,6 +89,7 @@ int List(CRudMixer& mixer) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    OpenClosedStandardFiles();
     std::string output = "recording.mp3";
     double seconds = 10;
     bool speaker = false, list = false;

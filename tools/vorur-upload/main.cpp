@@ -14,6 +14,7 @@
 //   1  wrong arguments, no such folder, or the outbox is in use by a running player
 //   2  the server refused some (they stay in FOLDER/refused)
 //   3  some could not be sent (they stay in FOLDER)
+#include "diagnostics.h"
 #include "http_file_up.h"
 #include "outbox.h"
 
@@ -111,6 +112,7 @@ int SendOutbox(const std::string& folder, const std::string& url) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    OpenClosedStandardFiles();
     const char* self = argc > 0 ? argv[0] : "vorur-upload";
     if (argc == 4 && std::strcmp(argv[1], "--outbox") == 0)
         return SendOutbox(argv[2], argv[3]);
