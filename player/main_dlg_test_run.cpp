@@ -121,6 +121,18 @@ COutbox& CMainDlg::Outbox() {
     return *m_services.outbox;
 }
 
+bool CMainDlg::UnsentRecordingStays() {
+    if (!m_bRecordingUnsent)
+        return false;
+    COutbox& outbox = Outbox();
+    if (!outbox.Put(m_args.uploadFileName, m_args.recordingPath))
+        return true;
+    if (m_bRecordingRefused)
+        outbox.MarkRefused(m_args.uploadFileName);
+    m_bRecordingUnsent = m_bRecordingRefused = false;
+    return false;
+}
+
 void CMainDlg::StartTest() {
     if (m_nCurPage != 0)
         GoToPage(0);
@@ -136,6 +148,10 @@ BOOL CMainDlg::StartRecording() {
     if (m_recorder.IsCapturing())
         return 1;
     const std::string& path = m_args.recordingPath;
+    if (UnsentRecordingStays())
+        Diagnose("a new take replaces the recording " + path + ", which was not delivered",
+                 "the outbox " + OutboxFolder() + " could not take it");
+    m_bRecordingUnsent = m_bRecordingRefused = false;
     const int unlinkError = unlink(path.c_str()) == 0 ? 0 : errno;
     if (FileExists(path)) {
         Diagnose("cannot delete the old recording " + path, std::strerror(unlinkError));
@@ -173,6 +189,8 @@ void CMainDlg::StopRecording() {
 }
 
 void CMainDlg::EndTest(BOOL abort) {
+    // A run still going when it is aborted: its take is given up.
+    const bool running = m_bTestRunning || m_recorder.IsCapturing();
     StopSound();
     StopRecording();
     m_bTestRunning = 0;
@@ -185,6 +203,12 @@ void CMainDlg::EndTest(BOOL abort) {
 
     const std::string& path = m_args.recordingPath;
     if (abort) {
+        // A finished take the server never got is deleted only once the outbox holds it.
+        if (!running && UnsentRecordingStays()) {
+            Diagnose("the recording " + path + " was not delivered and the outbox " + OutboxFolder() +
+                     " cannot take it", "it stays where it is");
+            return;
+        }
         unlink(path.c_str());
         return;
     }
@@ -207,6 +231,23 @@ void CMainDlg::EndTest(BOOL abort) {
     COutbox& outbox = Outbox();
     outbox.StopSending();
     const bool queued = outbox.Put(m_args.uploadFileName, path);
+    // Kept where it is until the outbox takes it: an abort, a new take or the
+    // window's end offers it again.
+    auto keepUnsent = [&](bool refused) {
+        m_bRecordingUnsent = true;
+        m_bRecordingRefused = refused;
+        Diagnose("the recording could not be copied into the outbox " + OutboxFolder(), "it stays at " + path);
+    };
+    // Another process sending the outbox may be sending an older take of this
+    // name: sent beside it, this one could end up under the older on the server.
+    if (!queued && !outbox.SafeToSendDirectly(m_args.uploadFileName)) {
+        Diagnose("the outbox " + OutboxFolder() + " is in use by another process and holds an older " +
+                     m_args.uploadFileName,
+                 "not sent now");
+        keepUnsent(false);
+        ShowMessage("녹음파일을 전송하지 못했습니다.\n잠시후 다시 시도하세요");
+        return;
+    }
     std::string reply;
     const int sent = Upload(path, reply);
     // Closed during the upload: the verdict is kept as below, but the player
@@ -221,6 +262,8 @@ void CMainDlg::EndTest(BOOL abort) {
     if (!sent) {
         if (queued)
             unlink(path.c_str());
+        else
+            keepUnsent(false);
         tell("녹음파일을 전송하지 못했습니다.\n잠시후 다시 시도하세요");
         return;
     }
@@ -235,6 +278,8 @@ void CMainDlg::EndTest(BOOL abort) {
     if (queued) {
         outbox.MarkRefused(m_args.uploadFileName);
         unlink(path.c_str());
+    } else {
+        keepUnsent(true);
     }
     tell("녹음파일을 전송했으나 실패 응답을 받았습니다.\n잠시후 다시 시도하세요");
 }
