@@ -201,10 +201,11 @@ private:
     QShortcut* m_accelOpen = nullptr;
     int m_nTimerId = 0;
     bool m_bUploading = false;
-    // The take at the recording path was not delivered (m_bRecordingRefused: the
-    // server refused it) and has no copy in the outbox: nothing may delete it.
-    bool m_bRecordingUnsent = false;
-    bool m_bRecordingRefused = false;
+    // What this process knows of the take at the recording path. Only an accepted
+    // one may be deleted by an abort; one not delivered (or refused) without a copy
+    // in the outbox goes there first. A file an earlier process left is unknown.
+    enum class KeptTake { Unknown, Accepted, NotDelivered, Refused };
+    KeptTake m_keptTake = KeptTake::Unknown;
     std::atomic<bool> m_uploadStop{false};
     int m_nResultAfterUpload = -1;  // the end asked for during the upload
     bool m_bDestroyed = false;
