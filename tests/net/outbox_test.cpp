@@ -294,7 +294,7 @@ TEST(Outbox, RoundsAgainstTheLessonServer) {
         LessonServer server(root.path(), uploads.path(), {"--max-upload-bytes", "100000"}, log);
         ASSERT_TRUE(server.started());
         Box box;
-        const std::string large = "A01_L05_D5_SP_kim7.mp3";
+        const std::string large = "A01_L03_D9_SP_kim7.mp3";  // between the two by name and by time
         // Larger than what the sockets buffer: the answer comes while it goes out.
         const std::string tooLarge = nettest::Pattern(16 << 20, 5);
         ASSERT_TRUE(box.Put(kName, "first"));
@@ -455,8 +455,10 @@ TEST(Outbox, AnOlderTakeNeverReplacesANewerOne) {
             int status = 0;
             waitpid(tool, &status, 0);
             EXPECT_EQ(WEXITSTATUS(status), 3);
-            // The player offers its take to the outbox again (a new take, Prac, the end).
-            EXPECT_TRUE(player->Put(kName, newer));
+            // The player offers the take it kept to the outbox again (a new take,
+            // Prac, the end).
+            if (!queued)
+                EXPECT_TRUE(player->Put(kName, newer));
         } else {
             box.outbox->StopSending();
         }
@@ -466,7 +468,8 @@ TEST(Outbox, AnOlderTakeNeverReplacesANewerOne) {
         // The next start sends what the outbox holds.
         COutbox next(box.folder);
         next.SendAll(server.UploadUrl());
-        EXPECT_EQ(testsupport::ReadFile(uploads.file(kName)), "the newer take");
+        const std::string onServer = testsupport::ReadFile(uploads.file(kName));
+        EXPECT_EQ(onServer == older ? "the older take" : onServer, "the newer take");
         EXPECT_TRUE(next.Entries().empty());
     }
 }
