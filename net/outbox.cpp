@@ -811,8 +811,13 @@ OutboxRound COutbox::SendAll(const std::string& url, bool withRefused,
                 ++r.tries;
                 r.lastStart = m_start;
             }
-            if (!SaveIndex(m_folder, index) || ::rename(entry.path.c_str(), sending.c_str()) != 0)
+            if (!SaveIndex(m_folder, index)) {
+                ++round.skipped;
+                report(entry, OutboxResult::Skipped, "the outbox's record cannot be written");
                 continue;
+            }
+            if (::rename(entry.path.c_str(), sending.c_str()) != 0)
+                continue;  // gone meanwhile
         }
         auto finish = [&](OutboxResult result) {
             std::lock_guard<std::mutex> guard(m_mutex);
