@@ -217,7 +217,8 @@ TEST_F(TestRunTest, RecordingTheOutboxCannotTakeStaysWhereItIs) {
             Click(IDC_TEST);
             Click(IDC_PRAC);
             EXPECT_FALSE(Recording());
-            EXPECT_EQ(OutboxState(), std::vector<std::string>{"A01_L03_D5_SP_kim7.mp3 refused " + m_uploads.back().bytes});
+            EXPECT_EQ(OutboxState(),
+                      std::vector<std::string>{"A01_L03_D5_SP_kim7.mp3 refused " + m_uploads.back().bytes});
             std::filesystem::remove_all(blocked);
             ASSERT_TRUE(testsupport::WriteFile(blocked, "not a folder"));
         }

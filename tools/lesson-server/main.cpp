@@ -339,14 +339,15 @@ void ServeFile(const Config& config, const std::string& rootCanonical, const htt
 // Answers on the connection itself before the request's body has been read, as
 // servers do that refuse a body by its announced length, then ends our side and
 // lingers a moment so that the client can read the answer before the close.
-void AnswerEarly(const httplib::Request& req, int status, const std::string& text) {
+void AnswerTooLarge(const httplib::Request& req) {
     const int fd = FindConnectionSocket(req.local_port, req.remote_port);
     if (fd < 0) {
         Log("cannot find the connection to answer early");
         return;
     }
-    const std::string reply = "HTTP/1.1 " + std::to_string(status) + " Payload Too Large\r\nContent-Type: text/plain\r\n" +
-                              "Content-Length: " + std::to_string(text.size()) + "\r\nConnection: close\r\n\r\n" + text;
+    const std::string text = "ERROR: too large";
+    const std::string reply = "HTTP/1.1 413 Payload Too Large\r\nContent-Type: text/plain\r\nContent-Length: " +
+                              std::to_string(text.size()) + "\r\nConnection: close\r\n\r\n" + text;
     for (size_t done = 0; done < reply.size();) {
         const ssize_t n = ::send(fd, reply.data() + done, reply.size() - done, MSG_NOSIGNAL);
         if (n <= 0)
@@ -367,7 +368,7 @@ void TakeUpload(const Config& config, const httplib::Request& req, httplib::Resp
     if (config.maxUploadBytes >= 0 &&
         std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) >
             static_cast<unsigned long long>(config.maxUploadBytes)) {
-        AnswerEarly(req, 413, "ERROR: too large");
+        AnswerTooLarge(req);
         res.status = 413;
         res.set_header("Connection", "close");
         return;
