@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 #include <vector>
 
@@ -19,6 +20,8 @@ constexpr const char kTempName[] = "Temp";
 constexpr const char kDownloadsName[] = "Downloads";
 constexpr const char kRunPrefix[] = "run-";
 constexpr unsigned kPrivateFolderMode = 0700;
+// The outbox's own mark (kOutboxMark of the outbox, which this library does not link).
+constexpr const char kOutboxMarkName[] = ".vorur-outbox";
 
 std::mutex g_folderLock;
 bool g_folderDecided = false;
@@ -37,15 +40,20 @@ bool IsMarkedFolder(const std::string& folder) {
 }
 
 // Nothing of that name yet, or a folder the player made and marked (with its own
-// mark, or with otherMark when one is named).
-bool AbsentOrOwn(const std::string& path, const char* otherMark = nullptr) {
+// mark, or with one of otherMarks).
+bool AbsentOrOwn(const std::string& path, std::initializer_list<const char*> otherMarks = {}) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0)
         return errno == ENOENT;
     if (IsMarkedFolder(path))
         return true;
-    return otherMark && S_ISDIR(st.st_mode) && lstat(JoinPath(path, otherMark).c_str(), &st) == 0 &&
-           S_ISREG(st.st_mode);
+    if (!S_ISDIR(st.st_mode))
+        return false;
+    for (const char* mark : otherMarks) {
+        if (lstat(JoinPath(path, mark).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            return true;
+    }
+    return false;
 }
 
 // Makes the folder (0700) when it is missing and marks it as the player's. The data
@@ -93,7 +101,8 @@ std::string UserDataFolder() {
 // installed one (a system folder, even one root can write) keeps them per user, and
 // so does a copy beside a Temp, Downloads or Outbox folder that is not the player's:
 // emptying the first two would delete the user's files, and the outbox sends what it
-// holds to the server. The outbox's own lock file tells it as the player's.
+// holds to the server. The outbox's mark tells it as the player's, and so does the
+// lock file that earlier versions left in it without a mark.
 bool IsPortableFolder(const std::string& folder) {
     struct stat st;
     if (!IsWritableFolder(folder) || stat(folder.c_str(), &st) != 0 || st.st_uid != geteuid())
@@ -101,7 +110,7 @@ bool IsPortableFolder(const std::string& folder) {
     if (folder == "/usr" || folder.rfind("/usr/", 0) == 0)
         return false;
     return AbsentOrOwn(JoinPath(folder, kTempName)) && AbsentOrOwn(JoinPath(folder, kDownloadsName)) &&
-           AbsentOrOwn(JoinPath(folder, "Outbox"), ".lock");
+           AbsentOrOwn(JoinPath(folder, "Outbox"), {kOutboxMarkName, ".lock"});
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {

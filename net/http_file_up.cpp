@@ -232,6 +232,9 @@ int CKtHttpFileUp::PostFile(const unsigned char* data, size_t length, const std:
                             const std::string& fieldName, const std::string& fileName, std::string& reply) {
     m_strError.clear();
     m_strReason.clear();
+    m_nEarlyStatus = 0;
+    // Cleared once the URL has been taken apart and a request is made.
+    m_bNotReached = true;
 
     // Take the URL apart: optional "http://", host up to the first "/", the rest
     // is the path; ":port" ends the host.
@@ -269,6 +272,7 @@ int CKtHttpFileUp::PostFile(const unsigned char* data, size_t length, const std:
         return 0;
     }
 
+    m_bNotReached = false;
     netdetail::EnsureCurlGlobal();
     CKtHttpRequest request(this);
     request.easy = curl_easy_init();
@@ -350,6 +354,13 @@ int CKtHttpFileUp::WriteBody(CKtHttpRequest* request, const unsigned char* data,
         return 1;
     }
 
+    if (status >= 200)
+        m_nEarlyStatus = status;
+    curl_off_t connectTime = 0;
+    curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectTime);
+    m_bNotReached = status == 0 && uploaded == 0 && connectTime == 0 &&
+                    (drive.code == CURLE_COULDNT_CONNECT || drive.code == CURLE_COULDNT_RESOLVE_HOST ||
+                     drive.code == CURLE_COULDNT_RESOLVE_PROXY || drive.code == CURLE_OPERATION_TIMEDOUT);
     if (request->stalled) {
         m_strError = "Timed out: the server stopped taking the file";
         return 0;

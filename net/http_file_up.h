@@ -36,6 +36,13 @@ public:
     // What the last failure was, also when `m_strError` is left empty (a port
     // out of range, a local file that could not be read): for support tools.
     const std::string& FailureReason() const { return m_strReason.empty() ? m_strError : m_strReason; }
+    // After a failed PostFile: the HTTP status of an answer the server gave
+    // before it had read the whole body (a 413 sent at once), else 0. The server
+    // has spoken then, though the request did not end well.
+    long EarlyStatus() const { return m_nEarlyStatus; }
+    // After a failed PostFile: true when no connection to the server was made at
+    // all (refused, no such host, the connect timed out, an unusable URL).
+    bool ServerNotReached() const { return m_bNotReached; }
 
     std::string m_strError;
     int32_t m_nChunkSize;
@@ -65,6 +72,8 @@ protected:
 
 private:
     std::string m_strReason;
+    long m_nEarlyStatus = 0;
+    bool m_bNotReached = false;
 };
 
 // Reads the whole regular file at `localPath`, at most `maxBytes` of it; false

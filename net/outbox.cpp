@@ -1,13 +1,17 @@
 #include "outbox.h"
 
+#include "diagnostics.h"
 #include "http_file_up.h"
 #include "percent_escape.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -21,7 +25,19 @@ constexpr char kRefusedFolder[] = "refused";
 constexpr char kSendingPrefix[] = ".sending.";
 constexpr char kTempPrefix[] = ".tmp-";
 constexpr char kLockName[] = ".lock";
+constexpr char kIndexName[] = ".index";
+constexpr char kIndexHeader[] = "vorur-outbox-index 1";
+constexpr char kMarkText[] =
+    "Made by the Vorur_Ozudiz lesson player: recordings waiting to be sent to the lesson server.\n";
 constexpr char kField[] = "upload";
+// The index is read up to this size and this many records (50 entries and the
+// names accepted since the outbox was last taken); what lies beyond is ignored,
+// and files without a record get a new one.
+constexpr size_t kIndexMaxBytes = 256 * 1024;
+constexpr size_t kIndexMaxRecords = 1000;
+// No record can be dated before this (2024-01-01): an earlier time is a clock
+// that was wrong when it was written, and the record is dated anew.
+constexpr time_t kEarliestTime = 1704067200;
 // A copy left by a process that died while writing it; younger ones may still
 // be on their way.
 constexpr time_t kStaleTempSeconds = 3600;
@@ -152,6 +168,53 @@ std::string CopyToTemp(const std::string& source, const std::string& folder) {
     return temp;
 }
 
+// Writes `text` into a new 0600 file in `folder`, flushed, and renames it to
+// `name` there: the file is whole under that name or as it was.
+bool WriteFileAtomically(const std::string& folder, const std::string& name, const std::string& text) {
+    std::string temp = Join(folder, std::string(kTempPrefix) + "XXXXXX");
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = true;
+    for (size_t done = 0; ok && done < text.size();) {
+        const ssize_t w = ::write(fd, text.data() + done, text.size() - done);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            ok = false;
+        else
+            done += static_cast<size_t>(w);
+    }
+    ok = ::fsync(fd) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temp.c_str(), Join(folder, name).c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    SyncFolder(folder);
+    return true;
+}
+
+// A whole decimal number in [0, max].
+bool ParseNumber(const std::string& text, uint64_t max, uint64_t& out) {
+    if (text.empty() || text.size() > 20 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
+    if (errno != 0 || value > max)
+        return false;
+    out = value;
+    return true;
+}
+
+std::string FormatDate(time_t when) {
+    char text[32] = "?";
+    struct tm parts {};
+    if (::gmtime_r(&when, &parts))
+        std::strftime(text, sizeof text, "%Y-%m-%d", &parts);
+    return text;
+}
+
 // Counts the bytes of the body as they go, for a progress display.
 class CProgressUp : public CKtHttpFileUp {
 public:
@@ -174,6 +237,124 @@ private:
 };
 
 }  // namespace
+
+// What the outbox keeps of each file name, in `.index`:
+//   vorur-outbox-index 1
+//   next SEQ            the number the next take gets
+//   starts N            how often a process has taken the outbox
+//   entry SEQ FIRST TRIES LAST SENDING NAME
+// SEQ orders the takes of all names; FIRST is when the take came in (seconds
+// since 1970); TRIES counts the starts on which it was sent, LAST is the latest
+// of them; SENDING is the SEQ of the copy of NAME on its way (0: none). A name's
+// record outlives its files until the next start when a newer take of it was
+// accepted, so that no older copy still on its way can come back.
+struct OutboxRecord {
+    uint64_t seq = 0;
+    time_t first = 0;
+    int tries = 0;
+    uint64_t lastStart = 0;
+    uint64_t sending = 0;
+};
+
+struct OutboxIndex {
+    uint64_t next = 1;
+    uint64_t starts = 0;
+    std::map<std::string, OutboxRecord> records;  // by file name
+};
+
+namespace {
+
+OutboxIndex LoadIndex(const std::string& folder) {
+    OutboxIndex index;
+    const int fd = ::open(Join(folder, kIndexName).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return index;
+    std::string text;
+    char buffer[16384];
+    while (text.size() < kIndexMaxBytes) {
+        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, kIndexMaxBytes - text.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    size_t pos = 0;
+    bool headerSeen = false;
+    uint64_t highest = 0;
+    while (pos < text.size()) {
+        const size_t end = text.find('\n', pos);
+        if (end == std::string::npos)
+            break;  // a cut last line is not read
+        const std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (!headerSeen) {
+            if (line != kIndexHeader)
+                return OutboxIndex();
+            headerSeen = true;
+            continue;
+        }
+        std::vector<std::string> words;
+        size_t at = 0;
+        // Six words, then the name as the rest of the line (it may hold spaces).
+        while (words.size() < 6 && at <= line.size()) {
+            const size_t space = line.find(' ', at);
+            if (space == std::string::npos) {
+                words.push_back(line.substr(at));
+                at = line.size() + 1;
+            } else {
+                words.push_back(line.substr(at, space - at));
+                at = space + 1;
+            }
+        }
+        const std::string name = at <= line.size() ? line.substr(at) : "";
+        uint64_t value = 0;
+        if (words.size() == 2 && words[0] == "next" && ParseNumber(words[1], UINT64_MAX / 2, value)) {
+            index.next = std::max<uint64_t>(value, 1);
+        } else if (words.size() == 2 && words[0] == "starts" && ParseNumber(words[1], UINT64_MAX / 2, value)) {
+            index.starts = value;
+        } else if (words.size() == 6 && words[0] == "entry" && !name.empty() && name[0] != '.' &&
+                   name.size() <= kNameMax && name.find('/') == std::string::npos &&
+                   index.records.size() < kIndexMaxRecords) {
+            OutboxRecord r;
+            uint64_t first = 0, tries = 0;
+            if (!ParseNumber(words[1], UINT64_MAX / 2, r.seq) || r.seq == 0 ||
+                !ParseNumber(words[2], INT64_MAX, first) || !ParseNumber(words[3], 1000000, tries) ||
+                !ParseNumber(words[4], UINT64_MAX / 2, r.lastStart) ||
+                !ParseNumber(words[5], UINT64_MAX / 2, r.sending))
+                continue;
+            r.first = static_cast<time_t>(first);
+            r.tries = static_cast<int>(tries);
+            highest = std::max(highest, r.seq);
+            index.records[name] = r;
+        }
+    }
+    // Numbers handed out stay unique even when the line with "next" was lost.
+    index.next = std::max(index.next, highest + 1);
+    return index;
+}
+
+bool SaveIndex(const std::string& folder, const OutboxIndex& index) {
+    std::string text = std::string(kIndexHeader) + "\n";
+    text += "next " + std::to_string(index.next) + "\n";
+    text += "starts " + std::to_string(index.starts) + "\n";
+    for (const auto& [name, r] : index.records) {
+        text += "entry " + std::to_string(r.seq) + " " + std::to_string(std::max<time_t>(r.first, 0)) + " " +
+                std::to_string(r.tries) + " " + std::to_string(r.lastStart) + " " + std::to_string(r.sending) +
+                " " + name + "\n";
+    }
+    return WriteFileAtomically(folder, kIndexName, text);
+}
+
+}  // namespace
+
+bool IsOutboxFolder(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    return IsFile(Join(folder, kOutboxMark));
+}
 
 std::string OutboxFileName(const std::string& uploadName) {
     std::string out;
@@ -213,7 +394,7 @@ std::string OutboxUploadName(const std::string& fileName) {
     return out;
 }
 
-COutbox::COutbox(std::string folder) : m_folder(std::move(folder)) {}
+COutbox::COutbox(std::string folder, bool own) : m_folder(std::move(folder)), m_own(own) {}
 
 COutbox::~COutbox() {
     StopSending();
@@ -233,11 +414,20 @@ std::string COutbox::SendingPath(const std::string& entryPath) const {
 
 bool COutbox::Put(const std::string& uploadName, const std::string& sourcePath) {
     const std::string fileName = OutboxFileName(uploadName);
-    if (fileName.empty() || fileName.size() + sizeof kSendingPrefix - 1 > kNameMax || !EnsureFolder(m_folder))
+    if (fileName.empty() || fileName.size() + sizeof kSendingPrefix - 1 > kNameMax)
+        return false;
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (!ClaimLocked())
         return false;
     const std::string temp = CopyToTemp(sourcePath, m_folder);
     if (temp.empty())
         return false;
+    OutboxIndex index = LoadIndex(m_folder);
+    if (!MakeRoomLocked(index, fileName, 1)) {
+        ::unlink(temp.c_str());
+        Diagnose("the outbox " + m_folder + " is full of recordings not tried yet", "not taken in: " + uploadName);
+        return false;
+    }
     if (::rename(temp.c_str(), PendingPath(fileName).c_str()) != 0) {
         ::unlink(temp.c_str());
         return false;
@@ -246,19 +436,35 @@ bool COutbox::Put(const std::string& uploadName, const std::string& sourcePath) 
     // The older refusal of the same name is superseded.
     if (::unlink(RefusedPath(fileName).c_str()) == 0)
         SyncFolder(Join(m_folder, kRefusedFolder));
-    Prune(::time(nullptr));
+    // A new take: any copy of the name still on its way is older now.
+    OutboxRecord& r = index.records[fileName];
+    r.seq = index.next++;
+    r.first = Now();
+    r.tries = 0;
+    r.lastStart = 0;
+    SaveIndex(m_folder, index);
     return true;
 }
 
 bool COutbox::MarkRefused(const std::string& uploadName) {
     const std::string fileName = OutboxFileName(uploadName);
     const std::string refused = Join(m_folder, kRefusedFolder);
-    if (fileName.empty() || !EnsureFolder(refused))
+    if (fileName.empty())
+        return false;
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (!ClaimLocked() || !EnsureFolder(refused))
         return false;
     if (::rename(PendingPath(fileName).c_str(), RefusedPath(fileName).c_str()) != 0)
         return false;
     SyncFolder(refused);
     SyncFolder(m_folder);
+    // The server has seen this take.
+    OutboxIndex index = LoadIndex(m_folder);
+    if (auto it = index.records.find(fileName); it != index.records.end() && it->second.lastStart != m_start) {
+        ++it->second.tries;
+        it->second.lastStart = m_start;
+        SaveIndex(m_folder, index);
+    }
     return true;
 }
 
@@ -267,19 +473,47 @@ void COutbox::Drop(const std::string& uploadName) {
     struct stat st {};
     if (fileName.empty() || ::lstat(m_folder.c_str(), &st) != 0)
         return;
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (!ClaimLocked())
+        return;
+    // Recorded first: a copy of the name on its way finds a newer take and is
+    // not put back, whenever its send ends.
+    OutboxIndex index = LoadIndex(m_folder);
+    OutboxRecord& r = index.records[fileName];
+    r.seq = index.next++;
+    r.first = Now();
+    SaveIndex(m_folder, index);
     std::vector<std::string> paths = {PendingPath(fileName), RefusedPath(fileName)};
     // A copy left half sent by a process that died: only when no round of ours
-    // is on its way and no other process is sending.
-    if (!m_thread.joinable() && Claim()) {
+    // is on its way.
+    if (!m_thread.joinable()) {
         paths.push_back(SendingPath(PendingPath(fileName)));
         paths.push_back(SendingPath(RefusedPath(fileName)));
     }
     for (const std::string& path : paths)
         ::unlink(path.c_str());
     SyncFolder(m_folder);
+    SyncFolder(Join(m_folder, kRefusedFolder));
+}
+
+bool COutbox::SafeToSendDirectly(const std::string& uploadName) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    struct stat st {};
+    if (m_lockFd >= 0 || (::lstat(m_folder.c_str(), &st) == 0 && ClaimLocked()))
+        return true;
+    // Another process may be sending the outbox: any copy of the name in it is
+    // an older take that could reach the server after this one.
+    const std::string fileName = OutboxFileName(uploadName);
+    for (const std::string& path : {PendingPath(fileName), RefusedPath(fileName), SendingPath(PendingPath(fileName)),
+                                    SendingPath(RefusedPath(fileName))}) {
+        if (::lstat(path.c_str(), &st) == 0)
+            return false;
+    }
+    return true;
 }
 
 std::vector<OutboxEntry> COutbox::Entries(bool withRefused) const {
+    const OutboxIndex index = LoadIndex(m_folder);
     std::vector<OutboxEntry> all;
     for (const bool refused : {false, true}) {
         if (refused && !withRefused)
@@ -297,9 +531,17 @@ std::vector<OutboxEntry> COutbox::Entries(bool withRefused) const {
             entry.refused = refused;
             entry.stored = st.st_mtime;
             entry.size = st.st_size;
+            if (auto it = index.records.find(name); it != index.records.end()) {
+                entry.stored = it->second.first;
+                entry.seq = it->second.seq;
+                entry.tries = it->second.tries;
+            }
             some.push_back(std::move(entry));
         }
+        // Files without a record (an earlier version's) came in before any with one.
         std::sort(some.begin(), some.end(), [](const OutboxEntry& a, const OutboxEntry& b) {
+            if (a.seq != b.seq)
+                return a.seq < b.seq;
             return a.stored != b.stored ? a.stored < b.stored : a.path < b.path;
         });
         all.insert(all.end(), some.begin(), some.end());
@@ -307,10 +549,12 @@ std::vector<OutboxEntry> COutbox::Entries(bool withRefused) const {
     return all;
 }
 
-bool COutbox::Claim() {
+// The lock, the mark, and this start's number; then what an earlier process
+// left is mended.
+bool COutbox::ClaimLocked() {
     if (m_lockFd >= 0)
         return true;
-    if (!EnsureFolder(m_folder))
+    if (m_own ? !EnsureFolder(m_folder) : !IsOutboxFolder(m_folder))
         return false;
     const int fd = ::open(Join(m_folder, kLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
@@ -320,14 +564,30 @@ bool COutbox::Claim() {
         return false;
     }
     m_lockFd = fd;
+    const std::string mark = Join(m_folder, kOutboxMark);
+    if (m_own && !IsFile(mark)) {
+        const int markFd = ::open(mark.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (markFd >= 0) {
+            [[maybe_unused]] const ssize_t n = ::write(markFd, kMarkText, sizeof kMarkText - 1);
+            ::fsync(markFd);
+            ::close(markFd);
+            SyncFolder(m_folder);
+        }
+    }
+    OutboxIndex index = LoadIndex(m_folder);
+    m_start = ++index.starts;
+    RecoverLocked(index);
     return true;
 }
 
-// Puts back what a process that died left half sent or half copied. Only the
-// holder of the lock sends, so a ".sending." file found then has no owner.
-void COutbox::Recover() {
-    const time_t now = ::time(nullptr);
+// Puts back what a process that died left half sent, unless a newer take of
+// the name has come in or been accepted since; removes what it left half
+// copied; gives every entry a record. Only the holder of the lock sends, and
+// none of its sends is on its way here, so every ".sending." file is an orphan.
+void COutbox::RecoverLocked(OutboxIndex& index) {
+    const time_t now = Now();
     for (const std::string& folder : {m_folder, Join(m_folder, kRefusedFolder)}) {
+        const bool inRefused = folder != m_folder;
         bool changed = false;
         for (const std::string& name : List(folder)) {
             const std::string path = Join(folder, name);
@@ -335,9 +595,15 @@ void COutbox::Recover() {
             if (!IsFile(path, &st))
                 continue;
             if (StartsWith(name, kSendingPrefix)) {
-                const std::string original = Join(folder, name.substr(sizeof kSendingPrefix - 1));
-                // A newer copy under the same name has come in meanwhile: it wins.
-                if (!RenameNoReplace(path, original))
+                const std::string fileName = name.substr(sizeof kSendingPrefix - 1);
+                const auto it = index.records.find(fileName);
+                // Without a number (an earlier version's send) the copy is the
+                // newest unless one lies under its name.
+                bool current = it == index.records.end() || it->second.sending == 0 ||
+                               it->second.sending == it->second.seq;
+                if (inRefused && IsFile(PendingPath(fileName)))
+                    current = false;
+                if (!current || !RenameNoReplace(path, Join(folder, fileName)))
                     ::unlink(path.c_str());
                 changed = true;
             } else if (StartsWith(name, kTempPrefix) && now - st.st_mtime > kStaleTempSeconds) {
@@ -348,48 +614,161 @@ void COutbox::Recover() {
         if (changed)
             SyncFolder(folder);
     }
+
+    // Every entry has a record from here on; a name's record without files goes.
+    std::vector<OutboxEntry> entries = Entries(true);
+    std::set<std::string> present;
+    std::vector<const OutboxEntry*> unrecorded;
+    for (const OutboxEntry& entry : entries) {
+        const std::string fileName = BaseName(entry.path);
+        present.insert(fileName);
+        if (!index.records.count(fileName))
+            unrecorded.push_back(&entry);
+    }
+    for (auto it = index.records.begin(); it != index.records.end();) {
+        it->second.sending = 0;
+        // A clock that was wrong then or is wrong now: the entry counts as new.
+        if (it->second.first > now || it->second.first < kEarliestTime)
+            it->second.first = now;
+        it = present.count(it->first) ? std::next(it) : index.records.erase(it);
+    }
+    // Oldest first, as they were listed.
+    for (const OutboxEntry* entry : unrecorded) {
+        OutboxRecord r;
+        r.seq = index.next++;
+        r.first = now;
+        index.records[BaseName(entry->path)] = r;
+    }
+    SaveIndex(m_folder, index);
 }
 
-// Keeps the newest copy of each name, nothing older than kMaxAgeSeconds and at
-// most kMaxEntries entries.
-void COutbox::Prune(time_t now) {
-    std::vector<OutboxEntry> all = Entries(true);
-    // Newest first; of two copies stored in the same second the waiting one is
-    // the newer (a refusal is only ever older than a copy put in after it).
-    std::sort(all.begin(), all.end(), [](const OutboxEntry& a, const OutboxEntry& b) {
-        return a.stored != b.stored ? a.stored > b.stored : a.refused < b.refused;
-    });
-    std::map<std::string, bool> seen;
-    size_t kept = 0;
-    bool changed = false;
-    for (const OutboxEntry& entry : all) {
-        const bool duplicate = !seen.emplace(entry.name, true).second;
-        if (duplicate || now - entry.stored > kMaxAgeSeconds || kept >= kMaxEntries) {
-            ::unlink(entry.path.c_str());
-            changed = true;
-        } else {
-            ++kept;
+void COutbox::DropEntryLocked(OutboxIndex& index, const OutboxEntry& entry, const std::string& why) {
+    if (::unlink(entry.path.c_str()) != 0)
+        return;
+    SyncFolder(DirName(entry.path));
+    Diagnose("dropped " + entry.name + (entry.refused ? " (refused)" : "") + " from the outbox " + m_folder, why);
+    const std::string fileName = BaseName(entry.path);
+    // A refused copy beside a waiting one shares its record.
+    if (!IsFile(PendingPath(fileName)) && !IsFile(RefusedPath(fileName)))
+        index.records.erase(fileName);
+}
+
+// Frees places until `room` more entries fit beside those there, the entry of
+// `keepFileName` aside (a new take replaces it in its place). The oldest refused
+// entries go first, then the oldest tried ones; an entry never tried stays, and
+// then nothing goes and the answer is false.
+bool COutbox::MakeRoomLocked(OutboxIndex& index, const std::string& keepFileName, size_t room) {
+    std::vector<OutboxEntry> entries = Entries(true);
+    std::vector<const OutboxEntry*> candidates;
+    size_t count = 0;
+    for (const OutboxEntry& entry : entries) {
+        if (BaseName(entry.path) == keepFileName)
+            continue;
+        ++count;
+        if (entry.refused || entry.tries > 0)
+            candidates.push_back(&entry);
+    }
+    if (count + room <= kMaxEntries)
+        return true;
+    const size_t excess = count + room - kMaxEntries;
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const OutboxEntry* a, const OutboxEntry* b) { return a->refused > b->refused; });
+    if (candidates.size() < excess)
+        return false;
+    for (size_t i = 0; i < excess; ++i) {
+        const OutboxEntry& entry = *candidates[i];
+        DropEntryLocked(index, entry,
+                        "more than " + std::to_string(kMaxEntries) + " recordings; " +
+                            (entry.refused ? "refused by the server" : "tried " + std::to_string(entry.tries) +
+                                                                           " times") +
+                            ", in since " + FormatDate(entry.stored));
+    }
+    SaveIndex(m_folder, index);
+    return true;
+}
+
+// Drops what has expired: the older of two copies of a name, and entries tried
+// on kMinTriesToExpire starts that are older than kMaxAgeSeconds by their record.
+void COutbox::PruneLocked(OutboxIndex& index) {
+    const time_t now = Now();
+    std::vector<OutboxEntry> entries = Entries(true);
+    for (const OutboxEntry& entry : entries) {
+        const std::string fileName = BaseName(entry.path);
+        const auto it = index.records.find(fileName);
+        if (entry.refused && IsFile(PendingPath(fileName))) {
+            // Killed between two steps: a refusal is only older than a copy put in after it.
+            DropEntryLocked(index, entry, "a newer copy waits");
+        } else if (it != index.records.end() && it->second.tries >= kMinTriesToExpire &&
+                   now > it->second.first && now - it->second.first > kMaxAgeSeconds) {
+            DropEntryLocked(index, entry,
+                            "tried on " + std::to_string(it->second.tries) + " starts since " +
+                                FormatDate(it->second.first) + ", never accepted");
         }
     }
-    if (changed) {
-        SyncFolder(m_folder);
-        SyncFolder(Join(m_folder, kRefusedFolder));
+    MakeRoomLocked(index, "", 0);
+    SaveIndex(m_folder, index);
+}
+
+void COutbox::FinishSendLocked(const OutboxEntry& entry, uint64_t seq, OutboxResult result) {
+    const std::string fileName = BaseName(entry.path);
+    const std::string sending = SendingPath(entry.path);
+    OutboxIndex index = LoadIndex(m_folder);
+    const auto it = index.records.find(fileName);
+    // The copy sent is still the newest take of its name; without a record (the
+    // index was lost meanwhile) nothing says otherwise.
+    const bool current = it == index.records.end() || it->second.seq == seq;
+    const bool newerWaits = IsFile(PendingPath(fileName));
+    switch (result) {
+    case OutboxResult::Delivered:
+        ::unlink(sending.c_str());
+        if (it != index.records.end() && current)
+            index.records.erase(it);
+        break;
+    case OutboxResult::Refused:
+        // Kept for support staff, not sent again by itself.
+        if (!current || newerWaits || !EnsureFolder(Join(m_folder, kRefusedFolder)) ||
+            !RenameNoReplace(sending, RefusedPath(fileName)))
+            ::unlink(sending.c_str());
+        break;
+    default:
+        // Back where it was, unless a newer take has come in or been accepted.
+        if (!current || (entry.refused && newerWaits) || !RenameNoReplace(sending, entry.path))
+            ::unlink(sending.c_str());
+        break;
     }
+    if (const auto again = index.records.find(fileName); again != index.records.end())
+        again->second.sending = 0;
+    SaveIndex(m_folder, index);
+    SyncFolder(m_folder);
+    SyncFolder(Join(m_folder, kRefusedFolder));
 }
 
 OutboxRound COutbox::SendAll(const std::string& url, bool withRefused,
                              const std::function<void(const OutboxEvent&)>& progress) {
     OutboxRound round;
     struct stat st {};
-    if (::lstat(m_folder.c_str(), &st) != 0 && errno == ENOENT)
-        return round;  // nothing was ever put in
-    if (!Claim()) {
-        round.busy = true;
+    if (!m_own && !IsOutboxFolder(m_folder)) {
+        round.notOutbox = true;
         return round;
     }
-    Recover();
-    Prune(::time(nullptr));
-    const std::vector<OutboxEntry> entries = Entries(withRefused);
+    if (::lstat(m_folder.c_str(), &st) != 0 && errno == ENOENT)
+        return round;  // nothing was ever put in
+    std::vector<OutboxEntry> entries;
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        if (!ClaimLocked()) {
+            round.busy = true;
+            return round;
+        }
+        OutboxIndex index = LoadIndex(m_folder);
+        RecoverLocked(index);
+        entries = Entries(withRefused);
+    }
+    // The least tried first, so that a limit reached or a server gone midway
+    // leaves others their turn at the next start.
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const OutboxEntry& a, const OutboxEntry& b) { return a.tries < b.tries; });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRoundSeconds);
 
     auto report = [&](const OutboxEntry& entry, OutboxResult result, const std::string& detail) {
         if (!progress)
@@ -404,7 +783,7 @@ OutboxRound COutbox::SendAll(const std::string& url, bool withRefused,
 
     for (size_t i = 0; i < entries.size(); ++i) {
         const OutboxEntry& entry = entries[i];
-        if (m_stop) {
+        if (m_stop || std::chrono::steady_clock::now() >= deadline) {
             round.left = static_cast<int>(entries.size() - i);
             break;
         }
@@ -413,23 +792,42 @@ OutboxRound COutbox::SendAll(const std::string& url, bool withRefused,
             report(entry, OutboxResult::Skipped, "cannot be sent as it is");
             continue;
         }
-        // Renamed while it is on its way: a newer copy put in meanwhile takes the
-        // entry's own name and is never mistaken for the one sent.
+        // Renamed while it is on its way, its take's number in the record: a newer
+        // copy put in meanwhile takes the entry's own name, and a newer take put in
+        // or accepted meanwhile keeps this one from coming back.
+        const std::string fileName = BaseName(entry.path);
         const std::string sending = SendingPath(entry.path);
-        if (::rename(entry.path.c_str(), sending.c_str()) != 0)
-            continue;  // gone meanwhile
-        const std::string pending = PendingPath(BaseName(entry.path));
-        // Back where it was, unless a newer copy has come in.
-        auto putBack = [&] {
-            if ((entry.refused && IsFile(pending)) || !RenameNoReplace(sending, entry.path))
-                ::unlink(sending.c_str());
-            SyncFolder(DirName(entry.path));
+        uint64_t seq = 0;
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            OutboxIndex index = LoadIndex(m_folder);
+            const auto it = index.records.find(fileName);
+            if (it == index.records.end() || !IsFile(entry.path))
+                continue;  // gone or replaced meanwhile
+            OutboxRecord& r = it->second;
+            seq = r.seq;
+            r.sending = seq;
+            if (r.lastStart != m_start) {
+                ++r.tries;
+                r.lastStart = m_start;
+            }
+            if (!SaveIndex(m_folder, index)) {
+                ++round.skipped;
+                report(entry, OutboxResult::Skipped, "the outbox's record cannot be written");
+                continue;
+            }
+            if (::rename(entry.path.c_str(), sending.c_str()) != 0)
+                continue;  // gone meanwhile
+        }
+        auto finish = [&](OutboxResult result) {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            FinishSendLocked(entry, seq, result);
         };
 
         std::vector<unsigned char> bytes;
         std::string error;
         if (!ReadUploadFile(sending, bytes, error, static_cast<size_t>(kMaxEntryBytes), false)) {
-            putBack();
+            finish(OutboxResult::Skipped);
             ++round.skipped;
             report(entry, OutboxResult::Skipped, error);
             continue;
@@ -443,30 +841,35 @@ OutboxRound COutbox::SendAll(const std::string& url, bool withRefused,
         CProgressUp uploader(progress, entry);
         uploader.m_pStop = &m_stop;
         std::string reply;
-        if (!uploader.PostFile(bytes.data(), bytes.size(), url, kField, entry.name, reply)) {
-            putBack();
-            ++round.failed;
-            round.left = static_cast<int>(entries.size() - i - 1);
-            const std::string& reason = uploader.FailureReason();
-            report(entry, OutboxResult::Failed, reason.empty() ? "upload failed" : reason);
-            break;
-        }
-        if (reply.find("OK") != std::string::npos) {
-            ::unlink(sending.c_str());
-            SyncFolder(DirName(entry.path));
-            ++round.delivered;
-            report(entry, OutboxResult::Delivered, reply);
+        if (uploader.PostFile(bytes.data(), bytes.size(), url, kField, entry.name, reply)) {
+            const bool ok = reply.find("OK") != std::string::npos;
+            finish(ok ? OutboxResult::Delivered : OutboxResult::Refused);
+            ++(ok ? round.delivered : round.refused);
+            report(entry, ok ? OutboxResult::Delivered : OutboxResult::Refused, reply);
             continue;
         }
-        // The server has spoken: kept for support staff, not sent again by itself.
-        const std::string refused = RefusedPath(BaseName(entry.path));
-        if (IsFile(pending) || !EnsureFolder(Join(m_folder, kRefusedFolder)) ||
-            ::rename(sending.c_str(), refused.c_str()) != 0)
-            ::unlink(sending.c_str());
-        SyncFolder(Join(m_folder, kRefusedFolder));
-        SyncFolder(m_folder);
-        ++round.refused;
-        report(entry, OutboxResult::Refused, reply);
+        if (uploader.EarlyStatus() != 0) {
+            // The server has spoken before it took the recording (too large, say).
+            finish(OutboxResult::Refused);
+            ++round.refused;
+            report(entry, OutboxResult::Refused,
+                   "HTTP " + std::to_string(uploader.EarlyStatus()) + " before the whole recording was sent");
+            continue;
+        }
+        finish(OutboxResult::Failed);
+        ++round.failed;
+        const std::string& reason = uploader.FailureReason();
+        report(entry, OutboxResult::Failed, reason.empty() ? "upload failed" : reason);
+        // A server that cannot be reached at all gets one request per round.
+        if (uploader.ServerNotReached() && !m_stop) {
+            round.left = static_cast<int>(entries.size() - i - 1);
+            break;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        OutboxIndex index = LoadIndex(m_folder);
+        PruneLocked(index);
     }
     return round;
 }

@@ -178,6 +178,10 @@ private:
     int ShowMessage(const std::string& text, UINT type = MB_OK);
     std::string TempPath(const std::string& name);
     COutbox& Outbox();
+    // True while the take at the recording path must stay there: the server has
+    // not accepted it and the outbox could not take it. Offers it to the outbox
+    // once more first.
+    bool UnsentRecordingStays();
     // The upload, with the window painted and closeable while it goes on.
     int Upload(const std::string& path, std::string& reply);
     void BeginWindowDrag(const QPoint& globalPos, int hit);
@@ -197,6 +201,11 @@ private:
     QShortcut* m_accelOpen = nullptr;
     int m_nTimerId = 0;
     bool m_bUploading = false;
+    // What this process knows of the take at the recording path. Only an accepted
+    // one may be deleted by an abort; one not delivered (or refused) without a copy
+    // in the outbox goes there first. A file an earlier process left is unknown.
+    enum class KeptTake { Unknown, Accepted, NotDelivered, Refused };
+    KeptTake m_keptTake = KeptTake::Unknown;
     std::atomic<bool> m_uploadStop{false};
     int m_nResultAfterUpload = -1;  // the end asked for during the upload
     bool m_bDestroyed = false;

@@ -121,6 +121,18 @@ COutbox& CMainDlg::Outbox() {
     return *m_services.outbox;
 }
 
+bool CMainDlg::UnsentRecordingStays() {
+    if (m_keptTake != KeptTake::NotDelivered && m_keptTake != KeptTake::Refused)
+        return false;
+    COutbox& outbox = Outbox();
+    if (!outbox.Put(m_args.uploadFileName, m_args.recordingPath))
+        return true;
+    if (m_keptTake == KeptTake::Refused)
+        outbox.MarkRefused(m_args.uploadFileName);
+    m_keptTake = KeptTake::Unknown;
+    return false;
+}
+
 void CMainDlg::StartTest() {
     if (m_nCurPage != 0)
         GoToPage(0);
@@ -138,6 +150,10 @@ BOOL CMainDlg::StartRecording() {
     if (m_recorder.IsCapturing())
         return 1;
     const std::string& path = m_args.recordingPath;
+    if (UnsentRecordingStays())
+        Diagnose("a new take replaces the recording " + path + ", which was not delivered",
+                 "the outbox " + OutboxFolder() + " could not take it");
+    m_keptTake = KeptTake::Unknown;
     const int unlinkError = unlink(path.c_str()) == 0 ? 0 : errno;
     if (FileExists(path)) {
         Diagnose("cannot delete the old recording " + path, std::strerror(unlinkError));
@@ -175,6 +191,8 @@ void CMainDlg::StopRecording() {
 }
 
 void CMainDlg::EndTest(BOOL abort) {
+    // A run still going when it is aborted: its take is given up.
+    const bool running = m_bTestRunning || m_recorder.IsCapturing();
     StopSound();
     StopRecording();
     m_bTestRunning = 0;
@@ -187,7 +205,20 @@ void CMainDlg::EndTest(BOOL abort) {
 
     const std::string& path = m_args.recordingPath;
     if (abort) {
-        unlink(path.c_str());
+        // The take of a run that is given up goes; so does a finished one the
+        // server accepted. One the server never got goes only once the outbox
+        // holds it, and one this process did not make stays.
+        if (running || m_keptTake == KeptTake::Accepted) {
+            unlink(path.c_str());
+            m_keptTake = KeptTake::Unknown;
+        } else if (m_keptTake != KeptTake::Unknown) {
+            if (UnsentRecordingStays())
+                Diagnose("the recording " + path + " was not delivered and the outbox " + OutboxFolder() +
+                             " cannot take it",
+                         "it stays where it is");
+            else
+                unlink(path.c_str());
+        }
         return;
     }
     // A recording whose writing failed (disk full) is incomplete: it is not offered
@@ -209,6 +240,22 @@ void CMainDlg::EndTest(BOOL abort) {
     COutbox& outbox = Outbox();
     outbox.StopSending();
     const bool queued = outbox.Put(m_args.uploadFileName, path);
+    // Kept where it is until the outbox takes it: an abort, a new take or the
+    // window's end offers it again.
+    auto keepUnsent = [&](KeptTake take) {
+        m_keptTake = take;
+        Diagnose("the recording could not be copied into the outbox " + OutboxFolder(), "it stays at " + path);
+    };
+    // Another process sending the outbox may be sending an older take of this
+    // name: sent beside it, this one could end up under the older on the server.
+    if (!queued && !outbox.SafeToSendDirectly(m_args.uploadFileName)) {
+        m_keptTake = KeptTake::NotDelivered;
+        Diagnose("the outbox " + OutboxFolder() + " is in use by another process and holds an older " +
+                     m_args.uploadFileName,
+                 "not sent now; the recording stays at " + path);
+        ShowMessage("녹음파일을 전송하지 못했습니다.\n잠시후 다시 시도하세요");
+        return;
+    }
     std::string reply;
     const int sent = Upload(path, reply);
     // Closed during the upload: the verdict is kept as below, but the player
@@ -223,10 +270,13 @@ void CMainDlg::EndTest(BOOL abort) {
     if (!sent) {
         if (queued)
             unlink(path.c_str());
+        else
+            keepUnsent(KeptTake::NotDelivered);
         tell("녹음파일을 전송하지 못했습니다.\n잠시후 다시 시도하세요");
         return;
     }
     if (reply.find("OK") != std::string::npos) {
+        m_keptTake = KeptTake::Accepted;
         outbox.Drop(m_args.uploadFileName);
         tell("전송이 완료 되었습니다.");
         return;
@@ -237,6 +287,8 @@ void CMainDlg::EndTest(BOOL abort) {
     if (queued) {
         outbox.MarkRefused(m_args.uploadFileName);
         unlink(path.c_str());
+    } else {
+        keepUnsent(KeptTake::Refused);
     }
     tell("녹음파일을 전송했으나 실패 응답을 받았습니다.\n잠시후 다시 시도하세요");
 }

@@ -80,7 +80,8 @@ TEST(Paths, PortableOnlyWhereNoFolderOfTheUsersWouldBeTaken) {
         {"a file named Temp", {{"Temp", "x"}}, false},
         {"a mark that is a folder", {{"Temp/", ""}, {"Temp/.vorur-ozudiz/", ""}}, false},
         {"the user's Outbox", {{"Outbox/", ""}, {"Outbox/letter.mp3", "mine"}}, false},
-        {"the player's outbox", {{"Outbox/", ""}, {"Outbox/.lock", ""}, {"Outbox/A_B_C_SP_k.mp3", "r"}}, true},
+        {"the player's outbox", {{"Outbox/", ""}, {"Outbox/.vorur-outbox", "m"}, {"Outbox/A_B_C_SP_k.mp3", "r"}}, true},
+        {"an earlier player's outbox", {{"Outbox/", ""}, {"Outbox/.lock", ""}, {"Outbox/A_B_C_SP_k.mp3", "r"}}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -6,7 +6,9 @@
 # server that refuses it, against one that cannot be reached and against one that
 # keeps the learner waiting until the player is closed: that recording waits in the
 # outbox and the next start delivers it without a click. A lesson with damaged pages
-# runs to its end.
+# runs to its end. Last, a portable copy of the player over two starts: its first
+# undelivered take stays in its own folder, and the next start, with the same data
+# folder, delivers it.
 #   BIN_DIR=build/bin DEMO_DIR=build/demo xvfb-run -a -s "-screen 0 1024x768x24" tests/e2e/e2e_test.sh
 export SDL_AUDIODRIVER=disk
 source "$(dirname "$0")/lib.sh"
@@ -175,5 +177,47 @@ sleep 2
 click_at "${CLOSE[@]}"
 exits_within 15 "$PLAYER_PID"
 check "it was sent once, and not again at a later start" test "$(grep -c "stored $UPLOAD_NAME" "$WORK/back.log")" = 1
+
+# --- A portable copy: the player in a folder of the user's own keeps its files
+# there. Its first start cannot deliver the take (nothing listens on the upload
+# host); its second start, with the server back, delivers it from the same folder.
+COPY=$HOME/vorur-copy
+mkdir -p "$COPY"
+cp "$BIN_DIR/Vorur_Ozudiz" "$BIN_DIR/libDovOvoru.so" "$COPY/"
+start_copy() {
+    PLAYER_RUNS=$((PLAYER_RUNS + 1))
+    PLAYER_LOG=$WORK/player-$PLAYER_RUNS.log
+    env -u VORUR_DATA_DIR -u XDG_DATA_HOME "$COPY/Vorur_Ozudiz" "$@" > "$PLAYER_LOG" 2>&1 &
+    PLAYER_PID=$!
+    PIDS+=("$PLAYER_PID")
+}
+# data_folders: the folders the copy has made, beside itself and per user.
+data_folders() { (cd "$COPY" && find . -maxdepth 1 -type d ! -name . | sort | tr '\n' ' '); test -e "$HOME/.local/share/Dazuzor" && echo "per-user"; }
+BACK_URL=$SERVER_URL
+start_server nobody
+NOBODY=$(echo "${SERVER_URL#http://}" | sed 's|/$||')
+kill "$SERVER_PID"; wait "$SERVER_PID" 2>/dev/null
+settings "UploadHost=$NOBODY"
+start_copy "${BACK_URL}${LESSON}" "${ARGS[@]}"
+check "the copy opens its window" wait_main 30
+run_test_run
+check "the copy's failed send is shown" test "${OUTCOME:-}" = "녹음파일을 전송하지 못했습니다."
+click_at "${CLOSE[@]}"
+exits_within 15 "$PLAYER_PID"
+FIRST_FOLDERS=$(data_folders)
+check "the copy keeps its files beside itself ($FIRST_FOLDERS)" test "$FIRST_FOLDERS" = "./Downloads ./Outbox ./Temp "
+check "its take waits in its own outbox" test -s "$COPY/Outbox/$UPLOAD_NAME"
+check "the outbox is marked as the player's" test -f "$COPY/Outbox/.vorur-outbox" -a -f "$COPY/Outbox/.lock"
+cp "$COPY/Outbox/$UPLOAD_NAME" "$WORK/copy-queued.mp3"
+STORED_BEFORE=$(grep -c "stored $UPLOAD_NAME" "$WORK/back.log")
+settings "UploadHost=$(echo "${BACK_URL#http://}" | sed 's|/$||')"
+start_copy "${BACK_URL}${LESSON}" "${ARGS[@]}"
+check "the copy opens its window again" wait_main 30
+for _ in $(seq 150); do [ "$(grep -c "stored $UPLOAD_NAME" "$WORK/back.log")" -gt "$STORED_BEFORE" ] && break; sleep 0.1; done
+check "the second start delivered the copy's take" cmp -s "$WORK/copy-queued.mp3" "$WORK/uploads/$UPLOAD_NAME"
+check "the copy's outbox is empty again" test ! -e "$COPY/Outbox/$UPLOAD_NAME"
+check "the data folder is the same at the second start ($(data_folders))" test "$(data_folders)" = "$FIRST_FOLDERS"
+click_at "${CLOSE[@]}"
+exits_within 15 "$PLAYER_PID"
 
 finish

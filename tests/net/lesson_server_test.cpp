@@ -10,11 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using nettest::LessonServer;
@@ -278,9 +280,28 @@ TEST(VorurUpload, SendsAKeptRecording) {
     }
 }
 
+// Every file and folder under `folder` with its mode and bytes, for a before
+// and after.
+std::string Snapshot(const std::string& folder) {
+    struct stat top {};
+    stat(folder.c_str(), &top);
+    std::vector<std::string> lines = {std::to_string(top.st_mode)};
+    for (const auto& e : std::filesystem::recursive_directory_iterator(folder)) {
+        struct stat st {};
+        lstat(e.path().c_str(), &st);
+        lines.push_back(e.path().string() + " " + std::to_string(st.st_mode) + " " +
+                        (S_ISREG(st.st_mode) ? testsupport::ReadFile(e.path().string()) : ""));
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string all;
+    for (const std::string& line : lines)
+        all += line + "\n";
+    return all;
+}
+
 TEST(VorurUpload, SendsAWholeOutbox) {
-    TempDir root, uploads, data;
-    LessonServer server(root.path(), uploads.path());
+    TempDir root, uploads, data, logs;
+    LessonServer server(root.path(), uploads.path(), {}, logs.file("server.log"));
     LessonServer refusing(root.path(), uploads.path(), {"--reply", "FULL"});
     ASSERT_TRUE(server.started() && refusing.started());
     const std::string away = "http://127.0.0.1:" + std::to_string(nettest::UnusedPort()) + "/x.asp";
@@ -295,22 +316,58 @@ TEST(VorurUpload, SendsAWholeOutbox) {
     } cases[] = {
         {server.UploadUrl(), 0, kName + ": accepted: OK\n" + other + ": accepted: OK\n", 0},
         {refusing.UploadUrl(), 2, kName + ": refused: FULL\n" + other + ": refused: FULL\n", 2},
-        // The first that cannot go ends the run.
+        // A server that cannot be reached ends the run.
         {away, 3, kName + ": not sent: ", 2},
     };
     for (const Case& c : cases) {
         const std::string folder = data.file("Outbox");
         std::filesystem::remove_all(folder);
-        COutbox outbox(folder);
-        ASSERT_TRUE(outbox.Put(kName, data.file("rec.mp3")));
-        ASSERT_TRUE(outbox.Put(other, data.file("rec.mp3")));
-        ASSERT_TRUE(outbox.MarkRefused(other));  // refused ones go too
+        {
+            COutbox outbox(folder);  // the player, which has ended
+            ASSERT_TRUE(outbox.Put(kName, data.file("rec.mp3")));
+            ASSERT_TRUE(outbox.Put(other, data.file("rec.mp3")));
+            ASSERT_TRUE(outbox.MarkRefused(other));  // refused ones go too
+        }
         const auto result = nettest::RunProgram("vorur-upload", {"--outbox", folder, c.url});
         EXPECT_EQ(result.status, c.status) << c.url << result.err;
         EXPECT_EQ(result.out.substr(0, c.out.size()), c.out) << c.url;
         EXPECT_NE(result.err.find("sending " + kName), std::string::npos) << result.err;
-        EXPECT_EQ(outbox.Entries().size(), c.left) << c.url;
+        EXPECT_EQ(COutbox(folder).Entries().size(), c.left) << c.url;
     }
     EXPECT_EQ(testsupport::ReadFile(uploads.file(other)), "ID3 rec");
     EXPECT_EQ(nettest::RunProgram("vorur-upload", {"--outbox", data.file("none"), server.UploadUrl()}).status, 1);
+
+    // A folder the player did not make as its outbox is left as it is: the data
+    // folder named by a slip, and an outbox of a player before the mark (it gets
+    // the mark at that player's next start).
+    const int stored = nettest::StoredCount(logs.file("server.log"), "notes.txt");
+    struct Foreign {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> files;  // "/" ends a folder
+    } foreign[] = {
+        {"a folder of the user's files",
+         {{"notes.txt", "mine"}, {"photo.mp3", "mine too"}, {"refused/", ""}, {"refused/old.txt", "old"}}},
+        {"an unmarked outbox", {{".lock", ""}, {kName, "ID3 rec"}}},
+        {"the player's Temp folder", {{".vorur-ozudiz", "m"}, {"notes.txt", "page"}}},
+    };
+    for (const Foreign& f : foreign) {
+        SCOPED_TRACE(f.what);
+        TempDir user;
+        for (const auto& [name, bytes] : f.files) {
+            if (name.back() == '/')
+                std::filesystem::create_directory(user.file(name));
+            else
+                ASSERT_TRUE(testsupport::WriteFile(user.file(name), bytes));
+        }
+        chmod(user.path().c_str(), 0755);
+        chmod(user.file(f.files[0].first).c_str(), 0644);
+        const std::string before = Snapshot(user.path());
+        const auto result = nettest::RunProgram("vorur-upload", {"--outbox", user.path(), server.UploadUrl()});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_NE(result.err.find("is not an outbox the player made"), std::string::npos) << result.err;
+        EXPECT_EQ(Snapshot(user.path()), before);
+    }
+    EXPECT_EQ(nettest::StoredCount(logs.file("server.log"), "notes.txt"), stored);
+    EXPECT_EQ(nettest::StoredCount(logs.file("server.log"), kName), 1);  // only the real outbox's
 }

@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QTimer>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 namespace {
@@ -191,10 +192,14 @@ TEST_F(TestRunTest, WhileTheUploadWaitsTheWindowLivesAndCanBeClosed) {
     }
 }
 
+// A take the server did not get and the outbox could not take is its only copy:
+// no abort deletes it (Prac, closing the window, a later start's Prac) until the
+// outbox holds it.
 TEST_F(TestRunTest, RecordingTheOutboxCannotTakeStaysWhereItIs) {
-    ASSERT_TRUE(testsupport::WriteFile(CMainDlg::OutboxFolder(), "not a folder"));
+    const std::string blocked = CMainDlg::OutboxFolder();
+    ASSERT_TRUE(testsupport::WriteFile(blocked, "not a folder"));
     Start(MakePackage("a.viz", TwoPages()));
-    for (const std::string reply : {"", "FAIL"}) {
+    for (const std::string reply : {"", "FAIL", ""}) {  // not delivered, refused
         m_box.answers = {IDYES};
         m_uploadResult = reply.empty() ? 0 : 1;
         m_uploadReply = reply;
@@ -202,7 +207,28 @@ TEST_F(TestRunTest, RecordingTheOutboxCannotTakeStaysWhereItIs) {
         EXPECT_EQ(m_box.shown.size(), 2u);
         EXPECT_TRUE(Recording()) << reply;  // its only copy
         m_box.shown.clear();
+        if (m_uploads.size() == 3)
+            break;  // the last one is closed with the window
+        Click(IDC_PRAC);
+        EXPECT_TRUE(Recording()) << reply;
+        if (m_uploads.size() == 2) {
+            // The outbox can take it now: the next abort moves it there, refused.
+            std::filesystem::remove(blocked);
+            Click(IDC_TEST);
+            Click(IDC_PRAC);
+            EXPECT_FALSE(Recording());
+            EXPECT_EQ(OutboxState(),
+                      std::vector<std::string>{"A01_L03_D5_SP_kim7.mp3 refused " + m_uploads.back().bytes});
+            std::filesystem::remove_all(blocked);
+            ASSERT_TRUE(testsupport::WriteFile(blocked, "not a folder"));
+        }
     }
+    m_dlg->PostNcDestroy();
+    EXPECT_TRUE(Recording());
+    Start(MakePackage("a.viz", TwoPages()));
+    Click(IDC_TEST);
+    Click(IDC_PRAC);
+    EXPECT_TRUE(Recording());
 }
 
 TEST_F(TestRunTest, NoDeletesTheRecordingAndSendsNothing) {

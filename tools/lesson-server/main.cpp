@@ -3,6 +3,7 @@
 //   lesson-server --root DIR --uploads DIR [--port N] [--bind ADDR] [--reply TEXT]
 //                 [--delay-ms N] [--close-mid-request] [--status N]
 //                 [--chunked] [--mid-body-delay-ms N] [--reply-pause-ms N]
+//                 [--max-upload-bytes N]
 //
 // Serves the files under --root over HTTP GET and takes the recording upload
 // (a multipart POST with a file part "upload") at the upload script's path,
@@ -22,6 +23,9 @@
 //                         through reading an upload's body
 //   --reply-pause-ms N    answer a stored upload in two pieces N ms apart: the
 //                         reply's first half, then the rest
+//   --max-upload-bytes N  answer an upload whose body is longer than N bytes
+//                         with 413 at once, before reading any of it, and close
+//                         the connection
 #include <httplib.h>
 
 #include "diagnostics.h"
@@ -30,6 +34,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -73,6 +78,7 @@ struct Config {
     bool chunked = false;
     long midBodyDelayMs = 0;
     long replyPauseMs = 0;
+    long long maxUploadBytes = -1;
 };
 
 // Ends waits early when the server is told to stop.
@@ -115,7 +121,7 @@ int Usage(const char* self) {
     std::fprintf(stderr,
                  "usage: %s --root DIR --uploads DIR [--port N] [--bind ADDR] [--reply TEXT]\n"
                  "       [--delay-ms N] [--close-mid-request] [--status N] [--chunked]\n"
-                 "       [--mid-body-delay-ms N] [--reply-pause-ms N]\n",
+                 "       [--mid-body-delay-ms N] [--reply-pause-ms N] [--max-upload-bytes N]\n",
                  self);
     return 2;
 }
@@ -176,6 +182,10 @@ bool ParseArgs(int argc, char** argv, Config& config) {
             if (!takeValue() || !ParseLong(value.c_str(), 0, 3600000, number))
                 return false;
             config.replyPauseMs = number;
+        } else if (name == "--max-upload-bytes") {
+            if (!takeValue() || !ParseLong(value.c_str(), 0, LONG_MAX, number))
+                return false;
+            config.maxUploadBytes = number;
         } else if (name == "--status") {
             if (!takeValue() || !ParseLong(value.c_str(), 200, 599, number))
                 return false;
@@ -331,12 +341,43 @@ void ServeFile(const Config& config, const std::string& rootCanonical, const htt
     }
 }
 
+// Answers on the connection itself before the request's body has been read, as
+// servers do that refuse a body by its announced length, then ends our side and
+// lingers a moment so that the client can read the answer before the close.
+void AnswerTooLarge(const httplib::Request& req) {
+    const int fd = FindConnectionSocket(req.local_port, req.remote_port);
+    if (fd < 0) {
+        Log("cannot find the connection to answer early");
+        return;
+    }
+    const std::string text = "ERROR: too large";
+    const std::string reply = "HTTP/1.1 413 Payload Too Large\r\nContent-Type: text/plain\r\nContent-Length: " +
+                              std::to_string(text.size()) + "\r\nConnection: close\r\n\r\n" + text;
+    for (size_t done = 0; done < reply.size();) {
+        const ssize_t n = ::send(fd, reply.data() + done, reply.size() - done, MSG_NOSIGNAL);
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    shutdown(fd, SHUT_WR);
+    g_stop.Sleep(500);
+}
+
 void TakeUpload(const Config& config, const httplib::Request& req, httplib::Response& res,
                 const httplib::ContentReader& reader) {
     auto answer = [&](int status, const std::string& text) {
         res.status = status;
         res.set_content(text, "text/plain");
     };
+
+    if (config.maxUploadBytes >= 0 &&
+        std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) >
+            static_cast<unsigned long long>(config.maxUploadBytes)) {
+        AnswerTooLarge(req);
+        res.status = 413;
+        res.set_header("Connection", "close");
+        return;
+    }
 
     if (config.closeMidRequest) {
         // Read about half of the body, then tear the connection down.

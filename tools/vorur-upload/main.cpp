@@ -7,11 +7,14 @@
 // the reply says), 1 otherwise.
 //
 // The second sends every recording in the player's outbox FOLDER, the refused
-// ones too, with the same request, one after another, oldest first; the first
-// one that cannot be sent ends the run. Progress goes to stderr, one line per
-// recording to stdout. Exit status:
+// ones too, with the same request, one after another, the least tried and then
+// the oldest first; a server that cannot be reached at all ends the run. Only a
+// folder the player made as its outbox (it holds the outbox's mark) is used;
+// any other is left as it is. Progress goes to stderr, one line per recording
+// to stdout. Exit status:
 //   0  every recording was accepted (or the outbox was empty)
-//   1  wrong arguments, no such folder, or the outbox is in use by a running player
+//   1  wrong arguments, no such folder, not an outbox, or the outbox is in use
+//      by a running player
 //   2  the server refused some (they stay in FOLDER/refused)
 //   3  some could not be sent (they stay in FOLDER)
 #include "diagnostics.h"
@@ -93,10 +96,21 @@ int SendOutbox(const std::string& folder, const std::string& url) {
         std::fprintf(stderr, "vorur-upload: no outbox folder at %s\n", folder.c_str());
         return 1;
     }
-    COutbox outbox(folder);
+    auto notOutbox = [&] {
+        std::fprintf(stderr,
+                     "vorur-upload: %s is not an outbox the player made (it holds no %s); nothing was sent or "
+                     "changed. An outbox of an older player is marked at the player's next start.\n",
+                     folder.c_str(), kOutboxMark);
+        return 1;
+    };
+    if (!IsOutboxFolder(folder))
+        return notOutbox();
+    COutbox outbox(folder, false);
     CProgressPrinter printer;
     const OutboxRound round =
         outbox.SendAll(url, true, [&printer](const OutboxEvent& event) { printer(event); });
+    if (round.notOutbox)
+        return notOutbox();
     if (round.busy) {
         std::fprintf(stderr, "vorur-upload: %s is in use by a running player; close it and try again\n",
                      folder.c_str());
