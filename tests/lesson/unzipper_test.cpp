@@ -79,20 +79,6 @@ Entry BrokenDeflate(const std::string& name) {
     return e;
 }
 
-// Raw deflate data of bytes, as a zip entry holds it.
-std::string RawDeflate(const std::string& bytes) {
-    z_stream zs = {};
-    deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&zs, bytes.size()), '\0');
-    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    zs.avail_in = static_cast<uInt>(bytes.size());
-    zs.next_out = reinterpret_cast<Bytef*>(out.data());
-    zs.avail_out = static_cast<uInt>(out.size());
-    deflate(&zs, Z_FINISH);
-    out.resize(zs.total_out);
-    deflateEnd(&zs);
-    return out;
-}
 
 struct Sandbox {
     TempDir dir;
@@ -272,7 +258,7 @@ TEST(Unzipper, DamagedDataFailsAtThatEntryAndLeavesNoFile) {
 
     // A complete deflate stream that stops short of the stated size: minizip reads it
     // as a clean end and skips the CRC check.
-    Entry shortEntry = testzip::File("05.wav", RawDeflate("hello"));
+    Entry shortEntry = testzip::File("05.wav", testzip::Deflate("hello"));
     shortEntry.raw = true;
     shortEntry.rawSize = 10;
     shortEntry.rawCrc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>("hello"), 5));

@@ -69,13 +69,6 @@ bool Build(const std::string& path, const std::vector<Entry>& entries) {
     return zipClose(zf, nullptr) == ZIP_OK && ok;
 }
 
-namespace {
-
-void Put(std::string& out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
 std::string Deflate(const std::string& bytes) {
     z_stream zs = {};
     deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
@@ -88,6 +81,13 @@ std::string Deflate(const std::string& bytes) {
     out.resize(zs.total_out);
     deflateEnd(&zs);
     return out;
+}
+
+namespace {
+
+void Put(std::string& out, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
 }  // namespace

@@ -54,4 +54,7 @@ std::string BuildLayout(const std::vector<Entry>& entries, const Layout& layout)
 uint32_t DosTime(int year, int month, int day, int hour, int minute, int second);
 constexpr uint32_t kDefaultDosTime = ((2021 - 1980) << 25) | (6 << 21) | (15 << 16) | (10 << 11) | (20 << 5) | 15;
 
+// Raw deflate data of bytes, as a zip entry holds it.
+std::string Deflate(const std::string& bytes);
+
 }  // namespace testzip
