@@ -107,7 +107,7 @@ TEST_F(PulseMixer, ADaemonThatGoesAwayOrHangsMakesTheOperationsFailQuietlyAndSoo
         bool hang;
         double closeSeconds;  // the stop's settling time included
     };
-    for (const Case& c : {Case{"killed", false, 1.0}, Case{"hung", true, 2.0}}) {
+    for (const Case& c : {Case{"killed", false, 1.5}, Case{"hung", true, 2.5}}) {
         SCOPED_TRACE(c.what);
         std::string why;
         if (c.hang) {
