@@ -5,7 +5,8 @@
 //
 // A server that goes away while recording (a restart, a crash) is looked for again
 // until it is back, and the time it was away goes into the recording as silence;
-// one that stays away marks the device as failed. A server that hangs costs the
+// one that stays away, or is still away when the capture stops, marks the device
+// as failed. A server that hangs costs the
 // capture thread, and the window that waits for it, one short time-out.
 
 #include <pulse/pulseaudio.h>
@@ -162,13 +163,17 @@ private:
     // Pauses or resumes the stream; false when the server did not confirm in time.
     bool Cork(bool cork) {
         pa_threaded_mainloop_lock(m_loop);
+        const bool wasRunning = m_running;
         m_running = !cork;
         // The recording's timeline begins when capture does.
         if (!cork)
             m_timeline.Start(Clock::now());
         bool ok = false;
         if (m_lost) {
-            // The stream that comes back runs or pauses as asked now.
+            // Stopped while the server is away: the rest of the run was not recorded.
+            if (cork && wasRunning)
+                MarkFailed();
+            // A stream that comes back runs or pauses as asked now.
             ok = true;
         } else if (m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY) {
             if (cork == m_corked) {
