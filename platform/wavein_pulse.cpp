@@ -6,8 +6,8 @@
 // A server that goes away while recording (a restart, a crash) is looked for again
 // until it is back, and the time it was away goes into the recording as silence;
 // one that stays away, or is still away when the capture stops, marks the device
-// as failed. A server that hangs costs the
-// capture thread, and the window that waits for it, one short time-out.
+// as failed. A server that hangs costs the capture thread, and the window that
+// waits for it, one short time-out.
 
 #include <pulse/pulseaudio.h>
 
