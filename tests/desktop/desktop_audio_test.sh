@@ -160,7 +160,8 @@ else
 fi
 
 # The server hangs (SIGSTOP) in the last pause, so the run ends while it does not
-# answer: the question still comes at once, and the recording is whole.
+# answer: the question still comes within about two seconds of the run's end, and
+# what was recorded until the hang is sent intact.
 rm -f "$WORK/uploads/"*
 if start_run one.viz; then
     # The page sound (1.5 s) is over; the run ends about 5 s later.
