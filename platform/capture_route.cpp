@@ -1,6 +1,7 @@
 #include "capture_route.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -8,6 +9,8 @@ std::mutex g_routeLock;
 CaptureRoute g_route;
 std::atomic<uint32_t> g_playbackVolume{kPlaybackMixUnity};
 std::atomic<bool> g_playbackMute{false};
+// When the server was last found hung, in steady-clock ticks; 0: it answers.
+std::atomic<int64_t> g_hungSince{0};
 
 int16_t Clip(int32_t v) { return static_cast<int16_t>(std::clamp<int32_t>(v, INT16_MIN, INT16_MAX)); }
 
@@ -44,6 +47,21 @@ void ResetCaptureRouteForTesting() {
     }
     SetPlaybackMixVolume(kPlaybackMixUnity);
     SetPlaybackMixMute(false);
+}
+
+void NoteServerHung() {
+    // Never 0, which means "answers".
+    g_hungSince.store(std::max<int64_t>(std::chrono::steady_clock::now().time_since_epoch().count(), 1));
+}
+
+void NoteServerAnswered() { g_hungSince.store(0); }
+
+bool ServerSeemsHung() {
+    int64_t since = g_hungSince.load();
+    if (since == 0)
+        return false;
+    auto then = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(since));
+    return std::chrono::steady_clock::now() - then < std::chrono::seconds(kHungServerSeconds);
 }
 
 CPlaybackTap& CPlaybackTap::Instance() {

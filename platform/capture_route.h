@@ -39,6 +39,15 @@ uint32_t PlaybackMixGain();
 // off. For tests.
 void ResetCaptureRouteForTesting();
 
+// A sound server that let one of this player's calls wait in vain is taken as hung
+// for kHungServerSeconds: calls that the window waits for then fail at once instead
+// of waiting again, so a stopped server costs the window one time-out, not one per
+// call. Any answer from the server ends it. Thread-safe.
+constexpr int kHungServerSeconds = 3;
+void NoteServerHung();
+void NoteServerAnswered();
+bool ServerSeemsHung();
+
 // What this player plays, handed from the sound output's audio thread to the
 // capture's, so that a recording of the playback-mix line holds the page sounds as
 // they were played. 44.1 kHz stereo 16-bit frames. Thread-safe.

@@ -15,7 +15,9 @@
 
 namespace {
 
-constexpr auto kCallTimeout = std::chrono::seconds(5);
+// The window waits for every call: a server that hangs holds it no longer than this,
+// and once (see ServerSeemsHung).
+constexpr auto kCallTimeout = std::chrono::seconds(1);
 
 struct PulseSource {
     uint32_t index = PA_INVALID_INDEX;
@@ -253,18 +255,24 @@ private:
         }
     }
 
-    // Runs the loop until `done` holds; false after the time-out.
+    // Runs the loop until `done` holds; false after the time-out, which marks the
+    // server as hung, or at once while it is taken as hung.
     template <typename Done>
     bool Iterate(Done done) {
         auto deadline = std::chrono::steady_clock::now() + kCallTimeout;
         while (!done()) {
-            auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0)
+            if (ServerSeemsHung())
                 return false;
+            auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                NoteServerHung();
+                return false;
+            }
             if (pa_mainloop_prepare(m_loop, static_cast<int>(std::min<int64_t>(left.count(), 100000))) < 0 ||
                 pa_mainloop_poll(m_loop) < 0 || pa_mainloop_dispatch(m_loop) < 0)
                 return false;
         }
+        NoteServerAnswered();
         return true;
     }
 

@@ -22,6 +22,8 @@ constexpr int kBufferFrames = 1024;
 // After a failed attempt to open the audio device, wait this long before trying again,
 // so a machine without sound does not probe its drivers on every page.
 constexpr auto kRetryAfter = std::chrono::seconds(3);
+// A device that went away is replaced when an output opens again, looked for this often.
+constexpr auto kReopenEvery = std::chrono::seconds(1);
 
 // A decoded sound and its playing cursor. Every field but the samples is guarded by the
 // output's lock, which the audio callback takes too.
@@ -102,10 +104,24 @@ public:
         return static_cast<uint32_t>(static_cast<uint64_t>(frames) * 1000u / static_cast<uint32_t>(m_rate));
     }
 
+    // Play: a device that went away is opened again first, so the sound is heard.
+    void ReopenIfLost() {
+        std::lock_guard<std::mutex> openLock(m_openLock);
+        if (m_audioOpen)
+            EnsureAudio();
+    }
+
 private:
     bool EnsureAudio() {
-        if (m_audioOpen)
-            return true;
+        if (m_audioOpen) {
+            // A device that went away (its sound server restarted, it was unplugged)
+            // still takes the sound at its pace, silently, so pages keep their length;
+            // it is replaced once a new one opens.
+            m_lost = m_lost || OutputWentAway();
+            if (m_lost)
+                Reopen();
+            return m_audioOpen;
+        }
         auto now = std::chrono::steady_clock::now();
         if (m_triedBefore && now - m_lastAttempt < kRetryAfter)
             return false;
@@ -121,18 +137,24 @@ private:
             return false;
         // A decoder that fails to load shows up later as a file that does not open.
         Mix_Init(MIX_INIT_MP3 | MIX_INIT_OGG);
-        if (Mix_OpenAudioDevice(kRate, AUDIO_S16SYS, kChannels, kBufferFrames, nullptr, 0) != 0) {
+        if (!OpenMixer()) {
             Mix_Quit();
             SDL_QuitSubSystem(SDL_INIT_AUDIO);
             return false;
         }
+        return true;
+    }
+
+    // The mixer's device, in the format the decoded sounds are kept in; false with
+    // nothing open.
+    bool OpenMixer() {
+        if (Mix_OpenAudioDevice(kRate, AUDIO_S16SYS, kChannels, kBufferFrames, nullptr, 0) != 0)
+            return false;
         int rate = 0;
         Uint16 format = 0;
         int channels = 0;
         if (Mix_QuerySpec(&rate, &format, &channels) == 0 || rate <= 0 || channels <= 0) {
             Mix_CloseAudio();
-            Mix_Quit();
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
             return false;
         }
         m_rate = rate;
@@ -143,6 +165,60 @@ private:
         // device takes, before the (unused) channels are added.
         Mix_HookMusic(&CSdlSoundOutput::MixHook, this);
         m_audioOpen = true;
+        return true;
+    }
+
+    // SDL tells of an opened device that went away once, by an event (a device that
+    // was not opened has number 0). Nothing else here reads the audio events.
+    static bool OutputWentAway() {
+        SDL_Event events[8];
+        bool gone = false;
+        int n;
+        while ((n = SDL_PeepEvents(events, 8, SDL_GETEVENT, SDL_AUDIODEVICEADDED, SDL_AUDIODEVICEREMOVED)) > 0) {
+            for (int i = 0; i < n; ++i)
+                gone = gone || (events[i].type == SDL_AUDIODEVICEREMOVED && events[i].adevice.which != 0 &&
+                                !events[i].adevice.iscapture);
+        }
+        return gone;
+    }
+
+    // Replaces a lost device once an output can be opened again. Asking costs a
+    // connection to the sound server, so it is done at most every kReopenEvery, and
+    // not while the server is taken as hung: its connect has no time-out.
+    void Reopen() {
+        auto now = std::chrono::steady_clock::now();
+        if (m_reopenTried && now - m_lastReopen < kReopenEvery)
+            return;
+        m_reopenTried = true;
+        m_lastReopen = now;
+        if (ServerSeemsHung() || !OutputAvailable())
+            return;
+        Mix_CloseAudio();
+        m_audioOpen = false;
+        m_lost = false;
+        if (!OpenMixer()) {
+            // As after a failed first open: tried again from scratch later.
+            Mix_Quit();
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            m_triedBefore = true;
+            m_lastAttempt = now;
+        }
+    }
+
+    static void SDLCALL Silence(void*, Uint8* stream, int len) { SDL_memset(stream, 0, static_cast<size_t>(len)); }
+
+    // Whether an output device opens now; it is closed again at once.
+    static bool OutputAvailable() {
+        SDL_AudioSpec want{};
+        want.freq = kRate;
+        want.format = AUDIO_S16SYS;
+        want.channels = kChannels;
+        want.samples = kBufferFrames;
+        want.callback = &CSdlSoundOutput::Silence;
+        SDL_AudioDeviceID probe = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+        if (probe == 0)
+            return false;
+        SDL_CloseAudioDevice(probe);
         return true;
     }
 
@@ -186,6 +262,9 @@ private:
     bool m_audioOpen = false;
     bool m_triedBefore = false;
     std::chrono::steady_clock::time_point m_lastAttempt;
+    bool m_lost = false;  // the open device went away
+    bool m_reopenTried = false;
+    std::chrono::steady_clock::time_point m_lastReopen;
     int m_rate = kRate;
     SDL_AudioFormat m_format = AUDIO_S16SYS;
     int m_frameBytes = 4;
@@ -208,6 +287,7 @@ CSdlSoundDevice::~CSdlSoundDevice() {
 }
 
 bool CSdlSoundDevice::Play() {
+    m_output.ReopenIfLost();
     m_output.Queue(&m_voice);
     return true;
 }

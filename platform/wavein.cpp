@@ -190,12 +190,38 @@ void CWaveInBufferQueue::ReturnFrontLocked() {
         m_callback->PostThreadMessage(MM_WIM_DATA, 0, reinterpret_cast<LPARAM>(header));
 }
 
+void CCaptureTimeline::SetFormat(uint32_t samplesPerSec, uint32_t frameBytes) {
+    m_rate = samplesPerSec;
+    m_frameBytes = frameBytes;
+}
+
+void CCaptureTimeline::Start(Clock::time_point now) {
+    m_start = now;
+    m_bytes = 0;
+}
+
+void CCaptureTimeline::Delivered(size_t bytes) { m_bytes += bytes; }
+
+size_t CCaptureTimeline::SilenceDue(Clock::time_point now) {
+    if (now <= m_start)
+        return 0;
+    auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - m_start).count();
+    uint64_t due = static_cast<uint64_t>(elapsed) * m_rate / 1000000 * m_frameBytes;
+    // A source ahead of the clock owes nothing until the clock catches up.
+    if (due <= m_bytes)
+        return 0;
+    size_t silence = static_cast<size_t>(due - m_bytes);
+    m_bytes = due;
+    return silence;
+}
+
 MMRESULT CQueuedWaveInDevice::Open(UINT deviceId, const WAVEFORMATEX& format, IThreadMessageQueue* callback) {
     if (IsDeviceOpen())
         return MMSYSERR_ALLOCATED;
     if (format.wFormatTag != WAVE_FORMAT_PCM || format.wBitsPerSample != 16 || format.nChannels < 1 ||
         format.nChannels > 2 || format.nSamplesPerSec < 8000 || format.nSamplesPerSec > 192000)
         return WAVERR_BADFORMAT;
+    m_failed.store(false, std::memory_order_release);
     MMRESULT result = OpenDevice(deviceId, format);
     if (result != MMSYSERR_NOERROR)
         return result;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -106,6 +107,9 @@ public:
     virtual MMRESULT Close() = 0;
     // Bytes the device recorded while no buffer was queued. Stays 0 in normal use.
     virtual uint64_t DroppedBytes() const = 0;
+    // True when the device lost its source while recording and could not get it
+    // back: the recording misses the rest. Thread-safe; false again after Open.
+    virtual bool Failed() const { return false; }
 };
 
 // A new device of the configured backend.
@@ -174,6 +178,30 @@ private:
     std::atomic<uint64_t> m_dropped{0};
 };
 
+// Keeps a recording as long as its capture ran across a stretch in which the source
+// delivered nothing because its sound server went away: the silence due at a moment
+// is the capture's running time in whole frames less what was recorded, so what the
+// server held and lost counts too. It is asked for as time passes, so the recording
+// goes on at its pace and no single write outgrows the backlog. Not thread-safe.
+class CCaptureTimeline {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    void SetFormat(uint32_t samplesPerSec, uint32_t frameBytes);
+    // Capture begins at `now`, with nothing recorded.
+    void Start(Clock::time_point now);
+    // The source delivered this many bytes.
+    void Delivered(size_t bytes);
+    // Bytes of silence that bring the recording up to `now`; they count as delivered.
+    size_t SilenceDue(Clock::time_point now);
+
+private:
+    uint32_t m_rate = 44100;
+    uint32_t m_frameBytes = 4;
+    Clock::time_point m_start{};
+    uint64_t m_bytes = 0;
+};
+
 // What the real devices share: the header rules and buffer flow of the queue, the
 // format check, the playback mix the capture route asks for, and the open and close
 // notifications. A backend opens, runs, pauses and closes its own stream and writes
@@ -189,6 +217,7 @@ public:
     MMRESULT Reset() override;
     MMRESULT Close() override;
     uint64_t DroppedBytes() const override { return m_buffers.DroppedBytes(); }
+    bool Failed() const override { return m_failed.load(std::memory_order_acquire); }
 
 protected:
     virtual bool IsDeviceOpen() const = 0;
@@ -200,6 +229,8 @@ protected:
     virtual void CloseDevice() = 0;
     // After CloseDevice: the queue forgets the caller.
     void ReleaseQueue();
+    // The source is gone for good (any thread).
+    void MarkFailed() { m_failed.store(true, std::memory_order_release); }
 
     CWaveInBufferQueue m_buffers;
 
@@ -209,4 +240,5 @@ private:
     MMRESULT Halt(bool returnAll);
 
     IThreadMessageQueue* m_callbackQueue = nullptr;
+    std::atomic<bool> m_failed{false};
 };

@@ -229,6 +229,14 @@ void CMainDlg::EndTest(BOOL abort) {
         ShowMessage("녹음파일을 전송하지 못했습니다.\n잠시후 다시 시도하세요");
         return;
     }
+    // So is one whose sound server went away mid-run and did not come back in time.
+    if (m_recorder.CaptureFailed()) {
+        Diagnose("capturing the recording " + path + " failed",
+                 "the sound server went away during the run and did not come back in time");
+        unlink(path.c_str());
+        ShowMessage("녹음파일을 전송하지 못했습니다.\n잠시후 다시 시도하세요");
+        return;
+    }
     if (ShowMessage("학습한 내용을 서버로 전송하시겠습니까?", MB_YESNO) != IDYES) {
         unlink(path.c_str());
         return;

@@ -28,6 +28,7 @@ BOOL CMP3Recorder::Open(IMessageTarget* window, const std::string& path) {
     m_nWriteError = 0;
     m_nCapturedBytes = 0;
     m_nDroppedBytes = 0;
+    m_bCaptureFailed = false;
 
     m_pWave = CRecordWave::CreateCaptureThread(this, kBufferCount, kBufferSize);
     if (m_pWave && m_pOutput && m_encoder.InitStream(kBitrate, kSampleRate, kResampleRate))
@@ -59,6 +60,7 @@ void CMP3Recorder::Close() {
     Stop();
     m_pWave->Quit();
     m_nDroppedBytes = m_pWave->GetDroppedBytes();
+    m_bCaptureFailed = m_pWave->GetCaptureFailed();
     delete m_pWave;
     m_pWave = nullptr;
     CloseFile();
@@ -67,6 +69,10 @@ void CMP3Recorder::Close() {
 }
 
 BOOL CMP3Recorder::IsCapturing() { return m_pWave && m_pWave->IsRunning() ? 1 : 0; }
+
+BOOL CMP3Recorder::CaptureFailed() const {
+    return (m_pWave ? m_pWave->GetCaptureFailed() : m_bCaptureFailed) ? 1 : 0;
+}
 
 uint64_t CMP3Recorder::DroppedBytes() const { return m_pWave ? m_pWave->GetDroppedBytes() : m_nDroppedBytes; }
 

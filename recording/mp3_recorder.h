@@ -44,6 +44,10 @@ public:
     BOOL WriteFailed() const { return m_bWriteFailed.load(); }
     // The errno of that failure, 0 when none.
     int WriteError() const { return m_nWriteError.load(); }
+    // True when the recording device lost its source for good during the current
+    // or last recording (its sound server went away and did not come back): the
+    // file then holds only what came before.
+    BOOL CaptureFailed() const;
     // Bytes of sound captured in the current or last recording.
     uint64_t CapturedBytes() const { return m_nCapturedBytes.load(); }
     // Bytes the device had to drop in the current or last recording (0 in normal use).
@@ -69,4 +73,5 @@ private:
     std::atomic<int> m_nWriteError{0};
     std::atomic<uint64_t> m_nCapturedBytes{0};
     uint64_t m_nDroppedBytes = 0;  // of the last recording, kept after Close
+    bool m_bCaptureFailed = false;  // of the last recording, kept after Close
 };

@@ -55,6 +55,8 @@ CRecordWave::~CRecordWave() {
 
 uint64_t CRecordWave::GetDroppedBytes() const { return m_device ? m_device->DroppedBytes() : 0; }
 
+bool CRecordWave::GetCaptureFailed() const { return m_device && m_device->Failed(); }
+
 bool CRecordWave::PostThreadMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     return m_queue.PostThreadMessage(msg, wParam, lParam);
 }

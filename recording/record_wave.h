@@ -45,6 +45,8 @@ public:
     BOOL IsRunning() const { return m_bRunning.load(std::memory_order_acquire); }
     // Bytes the device recorded while no buffer was queued (0 in normal use).
     uint64_t GetDroppedBytes() const;
+    // True when the device lost its source for good during this capture.
+    bool GetCaptureFailed() const;
 
     // The pause between resetting and closing the device in a stop (500 ms).
     void SetStopSettleTimeForTesting(unsigned ms) { m_nStopSettleMs = ms; }

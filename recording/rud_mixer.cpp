@@ -207,9 +207,15 @@ WaveInDevice* FindWaveInDevice(const std::string& name, std::string* error) {
 }
 
 void ReleaseWaveInDevices() {
-    std::lock_guard<std::recursive_mutex> guard(DeviceLock());
-    g_devices.clear();  // each device closes its mixer
-    g_built = false;
+    std::vector<std::unique_ptr<WaveInDevice>> released;
+    {
+        std::lock_guard<std::recursive_mutex> guard(DeviceLock());
+        released.swap(g_devices);
+        g_built = false;
+    }
+    // Each device closes its mixer here, outside the list's lock: a mixer that fails
+    // to open takes its own lock first and then the list's.
+    released.clear();
 }
 
 std::string LastWaveInDeviceError() {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the tests under sanitizers.
 #   scripts/sanitize.sh asan   the whole suite with AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/)
-#   scripts/sanitize.sh tsan   the capture-thread, recorder and outbox tests with ThreadSanitizer (build-tsan/)
+#   scripts/sanitize.sh tsan   the capture-thread, recorder (also on a private PulseAudio) and outbox tests
+#                              with ThreadSanitizer (build-tsan/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -23,10 +24,10 @@ case ${1:-} in
     fi
     ;;
   tsan)
-    TARGETS="record_wave_test mp3_recorder_test DovOvoru net_outbox_test lesson-server vorur-upload" \
+    TARGETS="record_wave_test mp3_recorder_test mixer_pulse_test DovOvoru net_outbox_test lesson-server vorur-upload" \
       BUILD_DIR=build-tsan scripts/build.sh -DVORUR_SANITIZE=thread
     export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-    for t in record_wave_test mp3_recorder_test; do
+    for t in record_wave_test mp3_recorder_test mixer_pulse_test; do
       echo "-- $t"
       build-tsan/tests/$t
     done

@@ -5,15 +5,16 @@
 //       reader goes away or the tool is killed; with BLOCK_SECONDS, in blocks of that
 //       length, each written when its time has passed (a source that delivers late,
 //       in large blocks). Prints the bytes written to stderr at its end.
-//   vorur-test-tone probe FILE.mp3 FREQ...
+//   vorur-test-tone probe FILE.mp3 [--from SECONDS] FREQ...
 //       decodes the recording and prints, for each FREQ, the share of its 100 ms
 //       windows in which that tone is present, then its loudest window:
 //       "FREQ share peak" (share 0..1, peak in full scale 0..1); the first line is
-//       "length SECONDS".
+//       "length SECONDS". With --from, only the windows from that time on count.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -93,7 +94,7 @@ double ToneAmplitude(const std::vector<double>& x, size_t begin, size_t n, doubl
     return 2 * std::sqrt(std::max(power, 0.0)) / double(n) / 32768.0;
 }
 
-int Probe(const char* path, const std::vector<double>& freqs) {
+int Probe(const char* path, double from, const std::vector<double>& freqs) {
     testmp3::Decoded d = testmp3::DecodeFile(path);
     if (!d.ok || d.channels < 1) {
         std::fprintf(stderr, "%s: not decodable\n", path);
@@ -111,7 +112,8 @@ int Probe(const char* path, const std::vector<double>& freqs) {
     for (double f : freqs) {
         size_t windows = 0, present = 0;
         double peak = 0;
-        for (size_t b = 0; b + window <= mono.size(); b += window, ++windows) {
+        size_t first = static_cast<size_t>(std::max(from, 0.0) * d.rate) / window * window;
+        for (size_t b = first; b + window <= mono.size(); b += window, ++windows) {
             double a = ToneAmplitude(mono, b, window, f, double(d.rate));
             peak = std::max(peak, a);
             present += a >= kPresent;
@@ -128,11 +130,17 @@ int main(int argc, char** argv) {
     if (verb == "feed" && argc >= 4)
         return Feed(argv[2], std::atof(argv[3]), argc > 4 ? std::atof(argv[4]) : 0);
     if (verb == "probe" && argc >= 4) {
+        double from = 0;
+        int i = 3;
+        if (std::string(argv[i]) == "--from" && i + 2 < argc) {
+            from = std::atof(argv[i + 1]);
+            i += 2;
+        }
         std::vector<double> freqs;
-        for (int i = 3; i < argc; ++i)
+        for (; i < argc; ++i)
             freqs.push_back(std::atof(argv[i]));
-        return Probe(argv[2], freqs);
+        return Probe(argv[2], from, freqs);
     }
-    std::fprintf(stderr, "usage: vorur-test-tone feed FIFO FREQ [BLOCK_SECONDS] | probe FILE.mp3 FREQ...\n");
+    std::fprintf(stderr, "usage: vorur-test-tone feed FIFO FREQ [BLOCK_SECONDS] | probe FILE.mp3 [--from S] FREQ...\n");
     return 2;
 }

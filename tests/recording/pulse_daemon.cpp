@@ -93,9 +93,16 @@ bool PrivatePulseDaemon::Start(std::string& why) {
     return false;
 }
 
+void PrivatePulseDaemon::Signal(int sig) const {
+    if (m_pid > 0)
+        kill(m_pid, sig);
+}
+
 void PrivatePulseDaemon::Stop() {
     if (m_pid <= 0)
         return;
+    // A daemon that was made to hang must take the request to end.
+    kill(m_pid, SIGCONT);
     kill(m_pid, SIGTERM);
     for (int i = 0; i < 40; ++i) {
         if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {

@@ -22,6 +22,8 @@ public:
     // friends). False with the reason when it cannot start.
     bool Start(std::string& why);
     void Stop();
+    // Sends a signal to the daemon (SIGSTOP makes it hang, SIGCONT goes on).
+    void Signal(int sig) const;
 
     // Runs pactl against the daemon; its standard output, or "" on failure.
     std::string Pactl(const std::string& args) const;

@@ -308,3 +308,44 @@ TEST(PlaybackMix, AddsWhatWasPlayedToTheRecordedSound) {
     }
     ResetCaptureRouteForTesting();
 }
+
+// The silence that stands for the time a sound server was away: what makes the
+// recording as long as the capture has run, in whole frames, never given twice
+// however often it is asked for; a source ahead of the clock owes nothing.
+TEST(CaptureTimeline, SilenceBringsTheRecordingUpToTheCapturesRunningTime) {
+    struct Case {
+        const char* what;
+        uint32_t rate, frameBytes;
+        size_t delivered;                // before the server went away
+        long everyMs, untilMs;           // asked every everyMs up to untilMs
+        size_t silence;                  // given in all
+        bool owesLater;                  // silence due a second later, after 0.5 s of sound
+    };
+    const Case cases[] = {
+        {"away from 1 s to 3 s, asked at once", 44100, 4, 176400, 3000, 3000, 352800, true},
+        {"asked every 7 ms: the pieces add up to the whole", 44100, 4, 0, 7, 2002, 88288 * 4, true},
+        {"a block the server held when it went is silence too", 44100, 4, 88200, 2000, 2000, 264600, true},
+        {"mono at 22.05 kHz", 22050, 2, 22050, 250, 2000, 66150, true},
+        {"a source 1 s ahead owes nothing before then", 44100, 4, 352800, 250, 1000, 0, false},
+    };
+    const Clock::time_point base = Clock::now();
+    auto at = [&](long ms) { return base + std::chrono::milliseconds(ms); };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CCaptureTimeline timeline;
+        timeline.SetFormat(c.rate, c.frameBytes);
+        timeline.Start(base);
+        timeline.Delivered(c.delivered);
+        size_t silence = 0;
+        for (long ms = c.everyMs; ms <= c.untilMs; ms += c.everyMs) {
+            size_t bytes = timeline.SilenceDue(at(ms));
+            EXPECT_EQ(bytes % c.frameBytes, 0u) << "whole frames";
+            silence += bytes;
+        }
+        EXPECT_EQ(silence, c.silence);
+        EXPECT_EQ(timeline.SilenceDue(at(c.untilMs)), 0u) << "asked again at once";
+        // Sound again for half a second, then away for a second: half a second is owed.
+        timeline.Delivered(c.rate / 2 * c.frameBytes);
+        EXPECT_EQ(timeline.SilenceDue(at(c.untilMs + 1000)), c.owesLater ? c.rate / 2 * c.frameBytes : 0u);
+    }
+}
