@@ -32,6 +32,8 @@ protected:
     BOOL ResolveLaunchLink();
     // The hosts a launch link may fetch its lesson from.
     static std::vector<std::string> LaunchHosts();
+    // The forms of the command line, for --help.
+    static std::string Usage();
 
 private:
     static CVorur_OzudizApp* s_current;

@@ -142,11 +142,16 @@ BOOL CMainDlg::IsCommandEnabled(int id) const {
 void CMainDlg::UpdateDialogControls() {
     if (m_bDestroyed)
         return;
+    int focusedId = 0;
+    for (auto& [id, button] : m_buttons)
+        if (button->hasFocus())
+            focusedId = id;
     for (auto& [id, button] : m_buttons) {
         bool enable = IsCommandEnabled(id);
         if (button->isEnabled() != enable)
             button->setEnabled(enable);
     }
+    KeepFocusOnTheRun(focusedId);
 }
 
 void CMainDlg::PlayCurrent() {
