@@ -24,6 +24,8 @@ public:
 
     const LaunchArgs& GetLaunchArgs() const { return m_args; }
     static CVorur_OzudizApp* Current() { return s_current; }
+    // The forms of the command line, for --help.
+    static std::string Usage();
 
 protected:
     BOOL ReadLaunchArgs();
@@ -32,8 +34,6 @@ protected:
     BOOL ResolveLaunchLink();
     // The hosts a launch link may fetch its lesson from.
     static std::vector<std::string> LaunchHosts();
-    // The forms of the command line, for --help.
-    static std::string Usage();
 
 private:
     static CVorur_OzudizApp* s_current;

@@ -52,7 +52,11 @@ namespace {
 // appears elsewhere first.
 class CBoxPlacement : public QObject {
 public:
-    CBoxPlacement(QWidget* box, QWidget* owner, const QRect& area) : QObject(box), m_owner(owner), m_area(area) {}
+    static constexpr const char* kName = "vorur-box-placement";
+
+    CBoxPlacement(QWidget* box, QWidget* owner, const QRect& area) : QObject(box), m_owner(owner), m_area(area) {
+        setObjectName(QLatin1String(kName));
+    }
 
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched == parent() && event->type() == QEvent::Show && !event->spontaneous())
@@ -89,7 +93,8 @@ private:
 };
 
 void InstallPlacement(QWidget* box, QWidget* owner, const QRect& area) {
-    for (auto* old : box->findChildren<CBoxPlacement*>(QString(), Qt::FindDirectChildrenOnly)) {
+    // (Found by name: the class has no meta-object of its own to be found by.)
+    for (QObject* old : box->findChildren<QObject*>(QLatin1String(CBoxPlacement::kName), Qt::FindDirectChildrenOnly)) {
         box->removeEventFilter(old);
         delete old;
     }

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QRect>
 #include <QString>
+#include <QWidget>
 #include <memory>
 #include <mutex>
 
@@ -22,8 +23,6 @@ QString ApplicationTitle();
 // Korean. Call once, after the QApplication exists; false when the translations are
 // not installed (the texts then stay English).
 bool InstallStandardDialogTexts();
-
-class QWidget;
 
 // Makes `box` belong to `owner`'s window: transient for it (window managers keep it
 // above the player, Wayland compositors get it as the player's child) and, where
