@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Prints the role and name of every object of a running application as a screen
-reader reads them through the accessibility bus: one "role|name" line each.
+reader reads them through the accessibility bus: one "role|name" line each, and
+"role|name|checked" or "role|name|not checked" for what can be checked.
 
     a11y_names.py APPLICATION_NAME
 """
@@ -14,7 +15,11 @@ def walk(accessible, out, depth=0):
     if accessible is None or depth > 16:
         return
     try:
-        out.add(f"{accessible.getRoleName()}|{accessible.name}")
+        line = f"{accessible.getRoleName()}|{accessible.name}"
+        states = accessible.getState()
+        if states.contains(pyatspi.STATE_CHECKABLE) or accessible.getRole() == pyatspi.ROLE_CHECK_BOX:
+            line += "|checked" if states.contains(pyatspi.STATE_CHECKED) else "|not checked"
+        out.add(line)
         children = [accessible.getChildAtIndex(i) for i in range(accessible.childCount)]
     except Exception:  # an object gone while it was read
         return
