@@ -169,6 +169,15 @@ BOOL CVorur_OzudizApp::InitInstance() {
 
 int CVorur_OzudizApp::ExitInstance() { return 0; }
 
+std::string CVorur_OzudizApp::Usage() {
+    return "usage: vorur-ozudiz URL ID CLASS TAG1 TAG2 TAG3 TIMES\n"
+           "       vorur-ozudiz '" + std::string(kLaunchLinkScheme) + "://launch?url=...'\n"
+           "       vorur-ozudiz LESSON.viz\n"
+           "       vorur-ozudiz --help (or -h)\n"
+           "A lesson launcher starts the player with seven arguments or a link; a lesson\n"
+           "file opens for practice. --help prints this and exits.\n";
+}
+
 std::vector<std::string> CVorur_OzudizApp::LaunchHosts() {
     std::vector<std::string> hosts = ParseHostList(ReadSettingListAllScopes("LaunchHosts"));
     if (hosts.empty()) {
@@ -236,6 +245,8 @@ BOOL CVorur_OzudizApp::ReadLaunchArgs() {
     m_args.packagePath = JoinPath(m_downloadFolder, m_args.packageName);
 
     CDownloadDlg dlg;
+    // No window of the player is open yet: the dialog stands where it will open.
+    PlaceOverArea(&dlg, CMainDlg::StartGeometry());
     dlg.m_strUrl = m_args.url;
     dlg.m_strLocalPath = m_args.packagePath;
     if (dlg.DoModal() != IDOK) {

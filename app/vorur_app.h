@@ -24,6 +24,8 @@ public:
 
     const LaunchArgs& GetLaunchArgs() const { return m_args; }
     static CVorur_OzudizApp* Current() { return s_current; }
+    // The forms of the command line, for --help.
+    static std::string Usage();
 
 protected:
     BOOL ReadLaunchArgs();

@@ -3,7 +3,10 @@
 
 #include <QEvent>
 #include <QObject>
+#include <QPointer>
+#include <QRect>
 #include <QString>
+#include <QWidget>
 #include <memory>
 #include <mutex>
 
@@ -21,15 +24,33 @@ QString ApplicationTitle();
 // not installed (the texts then stay English).
 bool InstallStandardDialogTexts();
 
-// OK boxes without an icon, and the Yes/No question.
+// Makes `box` belong to `owner`'s window: transient for it (window managers keep it
+// above the player, Wayland compositors get it as the player's child) and, where
+// the program places its windows, centred on it when it shows. A box without an
+// owner, or whose owner is not on screen, is centred on the screen.
+void PlaceOverOwner(QWidget* box, QWidget* owner);
+// Centred on `area` (logical screen coordinates): a window that is yet to open.
+void PlaceOverArea(QWidget* box, const QRect& area);
+// Where the box's client area goes: centred on `area`, kept inside `screen`.
+QRect CentredRect(const QSize& box, const QRect& area, const QRect& screen);
+
+// OK boxes without an icon, and the Yes/No question, over the owner's window.
 class CQtMessageBox : public IMessageBox {
 public:
+    explicit CQtMessageBox(QWidget* owner = nullptr) : m_owner(owner) {}
     int Show(const std::string& text, UINT type) override;
+
+private:
+    QPointer<QWidget> m_owner;
 };
 
 class CQtFileChooser : public IFileChooser {
 public:
+    explicit CQtFileChooser(QWidget* owner = nullptr) : m_owner(owner) {}
     bool ChooseOpenFile(const std::string& filter, std::string& path) override;
+
+private:
+    QPointer<QWidget> m_owner;
 };
 
 // A posted window message as a Qt event: type QEvent::User + (msg - WM_USER).

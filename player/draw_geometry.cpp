@@ -72,11 +72,12 @@ int LevelFromMessage(WPARAM wParam) {
 
 RectL LevelBar(int clientWidth, int clientHeight, int tileHeight) {
     int bottom = clientHeight - 37;
-    return RectL{5, bottom - tileHeight, clientWidth - 4, bottom};
+    return RectL{5, bottom - tileHeight, clientWidth - 5, bottom};
 }
 
 int LevelFillRight(int level, const RectL& bar) {
-    return bar.left + static_cast<int>((level / 100.0) * (bar.right - bar.left));
+    // A loud input fills the bar, and never the frame beyond it.
+    return std::min(bar.right, bar.left + static_cast<int>((level / 100.0) * (bar.right - bar.left)));
 }
 
 int CountdownSeconds(DWORD waitSeconds, DWORD now, DWORD waitStart) {

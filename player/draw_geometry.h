@@ -41,9 +41,10 @@ int FontHeightForPoints(int points, int dpiY);
 // The level in percent from a level message's wParam.
 int LevelFromMessage(WPARAM wParam);
 
-// The level bar: x0 = 5, x1 = W - 4, bottom H - 37, top = bottom - tile height.
+// The level bar: x0 = 5, x1 = W - 5 (the same margin on both sides), bottom
+// H - 37, top = bottom - tile height.
 RectL LevelBar(int clientWidth, int clientHeight, int tileHeight);
-// The right end of the fill for a level (not capped at the bar's end).
+// The right end of the fill for a level, at most the bar's end.
 int LevelFillRight(int level, const RectL& bar);
 
 // Remaining seconds of a pause as the countdown shows them; never below 0.

@@ -121,6 +121,9 @@ public:
     QRect LevelBarRect() const;
     void InvalidateControls();
 
+    // Where the window opens: the primary screen's top-left corner, 800 x 600.
+    static QRect StartGeometry();
+
     CImageBtn* Button(int id) const;
     CRudSliderCtrl* Slider(int id) const;
     const LaunchArgs& Args() const { return m_args; }
@@ -186,6 +189,8 @@ private:
     int Upload(const std::string& path, std::string& reply);
     void BeginWindowDrag(const QPoint& globalPos, int hit);
     void SetMaximized(bool maximize);
+    void FocusFirstControl();
+    void KeepFocusOnTheRun(int focusedId);
 
     LaunchArgs m_args;
     MainDlgServices m_services;

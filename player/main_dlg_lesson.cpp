@@ -60,7 +60,7 @@ void CMainDlg::CloseLesson() {
 
 void CMainDlg::OnFileOpen() {
     std::string path;
-    if (m_services.fileChooser->ChooseOpenFile("Zidizi file (*.viz)", path))
+    if (m_services.fileChooser->ChooseOpenFile("강좌 파일 (*.viz)", path))
         OpenLesson(path);
     UpdateDialogControls();
 }

@@ -142,11 +142,17 @@ BOOL CMainDlg::IsCommandEnabled(int id) const {
 void CMainDlg::UpdateDialogControls() {
     if (m_bDestroyed)
         return;
+    // The window's focus, also while a box over it is the active window.
+    int focusedId = 0;
+    for (auto& [id, button] : m_buttons)
+        if (button == focusWidget())
+            focusedId = id;
     for (auto& [id, button] : m_buttons) {
         bool enable = IsCommandEnabled(id);
         if (button->isEnabled() != enable)
             button->setEnabled(enable);
     }
+    KeepFocusOnTheRun(focusedId);
 }
 
 void CMainDlg::PlayCurrent() {

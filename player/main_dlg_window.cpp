@@ -42,6 +42,27 @@ constexpr ButtonPlace kButtons[] = {
     {IDC_CLOSE, 131, 761, 566},       {IDC_MINIMIZE, 133, 720, 569},   {IDC_MAXIMIZE, 132, 740, 569},
 };
 
+// What screen readers say and tooltips show: the pictures carry no words a
+// learner can read aloud.
+struct ControlName {
+    int id;
+    const char* name;
+};
+constexpr ControlName kControlNames[] = {
+    {IDC_STOP, "정지"},           {IDC_PREV, "이전 쪽"},          {IDC_PLAY, "재생"},
+    {IDC_NEXT, "다음 쪽"},        {IDC_AUTONEXT, "자동 넘김"},    {IDC_SHOW_QUESTION, "질문 보기"},
+    {IDC_SHOW_ANSWER, "답 보기"}, {IDC_PRAC, "연습"},             {IDC_TEST, "시험"},
+    {IDC_SLIDER_SOURCE, "스피커 음량"}, {IDC_SLIDER_MIC, "마이크 음량"}, {IDC_MINIMIZE, "최소화"},
+    {IDC_MAXIMIZE, "최대화"},     {IDC_CLOSE, "닫기"},
+};
+
+// Buttons whose pressed face shows a setting that stays on.
+constexpr int kToggles[] = {IDC_AUTONEXT, IDC_SHOW_QUESTION, IDC_SHOW_ANSWER, IDC_PRAC, IDC_TEST};
+
+// Volume steps: a noticeable change per arrow press, a fifth per page key.
+constexpr int kSliderStep = 5;
+constexpr int kSliderPage = 20;
+
 Qt::Edges EdgesFor(int hit) {
     switch (hit) {
     case HTLEFT: return Qt::LeftEdge;
@@ -76,12 +97,13 @@ CMainDlg::CMainDlg(const LaunchArgs& args, const MainDlgServices& services, QWid
     : QDialog(parent), m_player(services.soundOutput), m_args(args), m_services(services) {
     if (!m_services.clock)
         m_services.clock = &SystemTickClock();
+    // Boxes and the file dialog belong to this window: over it, and with it.
     if (!m_services.messageBox) {
-        m_ownMessageBox = std::make_unique<CQtMessageBox>();
+        m_ownMessageBox = std::make_unique<CQtMessageBox>(this);
         m_services.messageBox = m_ownMessageBox.get();
     }
     if (!m_services.fileChooser) {
-        m_ownFileChooser = std::make_unique<CQtFileChooser>();
+        m_ownFileChooser = std::make_unique<CQtFileChooser>(this);
         m_services.fileChooser = m_ownFileChooser.get();
     }
     if (!m_services.upload)
@@ -136,6 +158,13 @@ void CMainDlg::CreateControls() {
         connect(slider, &CRudSliderCtrl::endTrack, this, [this, id] { ApplySliderVolume(id); });
         m_sliders[id] = slider;
     }
+    for (const ControlName& entry : kControlNames) {
+        QWidget* control = Button(entry.id) ? static_cast<QWidget*>(Button(entry.id)) : Slider(entry.id);
+        control->setAccessibleName(QString::fromUtf8(entry.name));
+        control->setToolTip(QString::fromUtf8(entry.name));
+    }
+    for (int id : kToggles)
+        Button(id)->setCheckable(true);
     // Tab follows the bottom bar from left to right, the upper of two stacked controls first.
     QWidget* previous = nullptr;
     for (int id : {IDC_STOP, IDC_PREV, IDC_PLAY, IDC_NEXT, IDC_AUTONEXT, IDC_SHOW_QUESTION, IDC_SHOW_ANSWER, IDC_PRAC,
@@ -159,7 +188,7 @@ CRudSliderCtrl* CMainDlg::Slider(int id) const {
 
 void CMainDlg::LoadSkin() {
     for (int id : kSkinBitmaps)
-        m_skin[id].Attach(LoadBitmapResource(id));
+        m_skin[id].Attach(LoadBitmapResource(id, devicePixelRatioF()));
     m_nMarginLeft = m_skin[139].GetSize().width();
     m_nMarginTop = m_skin[137].GetSize().height();
     m_nMarginRight = m_skin[142].GetSize().width();
@@ -182,8 +211,7 @@ BOOL CMainDlg::OnInitDialog() {
     setWindowIcon(LoadIconResource(128));
     LoadSkin();
 
-    QScreen* screen = QGuiApplication::primaryScreen();
-    move(screen ? screen->availableGeometry().topLeft() : QPoint(0, 0));
+    move(StartGeometry().topLeft());
     resize(800, 600);
 
     for (const ButtonPlace& place : kButtons) {
@@ -200,7 +228,8 @@ BOOL CMainDlg::OnInitDialog() {
                               std::pair{IDC_SLIDER_MIC, m_mixer.GetMicVolume()}}) {
         CRudSliderCtrl* slider = Slider(id);
         slider->setRange(0, 100);
-        slider->setPageStep(10);
+        slider->setSingleStep(kSliderStep);
+        slider->setPageStep(kSliderPage);
         slider->setValue(volume);
     }
 
@@ -225,7 +254,35 @@ BOOL CMainDlg::OnInitDialog() {
         m_idleConnection = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
                                    [this] { UpdateDialogControls(); });
     UpdateDialogControls();
+    // The strips leave the focus on the last one loaded; a learner's first Space
+    // plays the page instead.
+    FocusFirstControl();
     return 1;
+}
+
+QRect CMainDlg::StartGeometry() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    return QRect(screen ? screen->availableGeometry().topLeft() : QPoint(0, 0), QSize(800, 600));
+}
+
+void CMainDlg::FocusFirstControl() {
+    CImageBtn* first = Button(m_bTestMode ? IDC_TEST : IDC_PLAY);
+    if (first->isEnabled())
+        first->setFocus(Qt::OtherFocusReason);
+    else if (QWidget* focused = focusWidget())
+        focused->clearFocus();  // keys go to the window: Space plays once a lesson is open
+}
+
+void CMainDlg::KeepFocusOnTheRun(int focusedId) {
+    // Play and Stop take turns: the one that can act next takes the focus from the
+    // one that can no longer, so Space never lands on a control the run did not ask for.
+    CImageBtn* was = Button(focusedId);
+    if (!was || was->isEnabled())
+        return;
+    const int partner = focusedId == IDC_PLAY ? IDC_STOP : focusedId == IDC_STOP ? IDC_PLAY : 0;
+    CImageBtn* next = Button(partner);
+    if (next && next->isEnabled())
+        next->setFocus(Qt::OtherFocusReason);
 }
 
 BOOL CMainDlg::InitLayout() {
@@ -289,16 +346,44 @@ void CMainDlg::resizeEvent(QResizeEvent* event) {
 }
 
 void CMainDlg::keyPressEvent(QKeyEvent* event) {
-    // Escape and Enter never close or change the player.
+    // Keys that reach the window itself: no button took them. Escape and Enter
+    // never close the player.
+    auto command = [this](int id) {
+        if (IsCommandEnabled(id))
+            OnCommand(id);
+    };
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
     switch (event->key()) {
     case Qt::Key_Escape:
+        if (plain && !event->isAutoRepeat())
+            command(IDC_STOP);
+        break;
+    case Qt::Key_Space:
+        // Plays, and stops a page that plays; a test run is ended by Stop or
+        // Escape only, never by a second Space.
+        if (plain && !event->isAutoRepeat()) {
+            if (IsCommandEnabled(IDC_PLAY))
+                OnCommand(IDC_PLAY);
+            else if (!m_bTestMode)
+                command(IDC_STOP);
+        }
+        break;
+    case Qt::Key_Left:
+        if (plain)
+            command(IDC_PREV);
+        break;
+    case Qt::Key_Right:
+        if (plain)
+            command(IDC_NEXT);
+        break;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        event->accept();
-        return;
+        break;
     default:
         QDialog::keyPressEvent(event);
+        return;
     }
+    event->accept();
 }
 
 void CMainDlg::accept() {}

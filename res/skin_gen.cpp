@@ -2,8 +2,14 @@
 // and the window icon, as PNG files named by their resource numbers. The build
 // runs it, so the pictures always match this file; run it by hand to redraw:
 //
-//   skin_gen OUTDIR                 writes OUTDIR/bitmaps/<id>.png, OUTDIR/icons/...
+//   skin_gen OUTDIR                 writes OUTDIR/bitmaps/<id>.png, <id>@1.5x.png,
+//                                   <id>@2x.png, OUTDIR/icons/...
 //   skin_gen --sheet OUTDIR FILE    renders a contact sheet of OUTDIR's pictures
+//
+// Every piece is drawn at each scale from its shapes, not enlarged from the
+// smallest: a screen at 1.5 or 2 gets pixels of its own. Sizes and positions
+// stay those of the scale 1 window; a piece at 1.5 rounds its size up to whole
+// pixels, so pieces overlap by less than a pixel rather than leave gaps.
 //
 // Light comes from above: top edges catch it, bottom edges fall into shadow.
 // Every piece that lies on the bottom bar repeats the bar's own rows behind its
@@ -21,12 +27,20 @@
 #include <QStringList>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 #include <functional>
 #include <vector>
 
 namespace {
 
 // ---------------------------------------------------------------- geometry
+
+// The scale being drawn; every picture of one run of Generate shares it.
+double g_scale = 1.0;
+constexpr std::pair<double, const char*> kScales[] = {{1.0, ""}, {1.5, "@1.5x"}, {2.0, "@2x"}};
+
+// Pixels of a length at the scale being drawn.
+int Scaled(int logical) { return int(std::ceil(logical * g_scale - 1e-9)); }
 
 constexpr int kBarHeight = 43;  // bottom bar, rows 0..42
 constexpr int kWindowW = 800;
@@ -91,12 +105,12 @@ const QColor kSliderGrey(66, 71, 74);  // the sliders paint exactly this
 
 // The bottom bar, row by row: a bevel line at the top, then a soft dark gradient
 // with a faint sheen in its upper third, and an outline at the very bottom.
-QColor BarRow(int r) {
-    if (r <= 0)
+QColor BarRow(double r) {
+    if (r < 1)
         return QColor("#575f67");
     if (r >= kBarHeight - 1)
         return kOutline;
-    if (r == kBarHeight - 2)
+    if (r >= kBarHeight - 2)
         return QColor("#141618");
     const QColor top("#3a4046");
     const QColor mid("#2c3035");
@@ -107,20 +121,30 @@ QColor BarRow(int r) {
     return Mix(mid, bottom, (t - 0.35) / 0.65);
 }
 
-// Fills `img` with the bar rows starting at bar row `row0`.
+// Fills `img` with the bar rows starting at bar row `row0`; at a scale above 1
+// each pixel row takes the colour of where it starts in the bar.
 void FillBar(QImage& img, int row0) {
     for (int y = 0; y < img.height(); ++y) {
-        const QRgb c = BarRow(row0 + y).rgb();
+        const QRgb c = BarRow(row0 + y / g_scale).rgb();
         auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
         for (int x = 0; x < img.width(); ++x)
             line[x] = c;
     }
 }
 
+// A picture of w x h at the scale being drawn: painters on it work in the
+// scale 1 coordinates.
 QImage NewImage(int w, int h) {
-    QImage img(w, h, QImage::Format_RGB32);
+    QImage img(Scaled(w), Scaled(h), QImage::Format_RGB32);
+    img.setDevicePixelRatio(g_scale);
     img.fill(Qt::black);
     return img;
+}
+
+// One pixel of the scale 1 picture: a square of pixels at a larger scale.
+void SetPixel(QImage& img, int x, int y, const QColor& c) {
+    QPainter p(&img);
+    p.fillRect(QRectF(x, y, 1, 1), c);
 }
 
 void Antialiased(QPainter& p) {
@@ -151,17 +175,17 @@ QImage TopEdge(int w) {
 
 QImage TopLeft() {
     QImage img = TopEdge(9);
-    img.setPixelColor(0, 1, kOutline);
+    SetPixel(img, 0, 1, kOutline);
     // Soften the outer corner a little.
-    img.setPixelColor(1, 1, Mix(kFrameLight, kOutline, 0.35));
+    SetPixel(img, 1, 1, Mix(kFrameLight, kOutline, 0.35));
     return img;
 }
 
 QImage TopRight() {
     QImage img = TopEdge(15);
-    img.setPixelColor(12, 1, Mix(kFrameLight, kFrameMid, 0.5));
-    img.setPixelColor(13, 1, Mix(kFrameLight, kOutline, 0.55));
-    img.setPixelColor(14, 1, kOutline);
+    SetPixel(img, 12, 1, Mix(kFrameLight, kFrameMid, 0.5));
+    SetPixel(img, 13, 1, Mix(kFrameLight, kOutline, 0.55));
+    SetPixel(img, 14, 1, kOutline);
     return img;
 }
 
@@ -212,7 +236,7 @@ QImage LeftPanel() {
     // The frame's left edge goes on down the bar.
     p.fillRect(0, 0, 1, kBarHeight, kOutline);
     for (int y = 0; y < kBarHeight - 1; ++y)
-        img.setPixelColor(1, y, Mix(BarRow(y), kFrameLight, 0.55));
+        p.fillRect(QRectF(1, y, 1, 1), Mix(BarRow(y), kFrameLight, 0.55));
     // Between the transport buttons, the text toggles and the mode toggles.
     Separator(p, 148, 9, 38);
     Separator(p, 179, 9, 38);
@@ -224,7 +248,7 @@ QImage RightPanel() {
     FillBar(img, 0);
     QPainter p(&img);
     for (int y = 0; y < kBarHeight - 1; ++y)
-        img.setPixelColor(131, y, Mix(BarRow(y), kOutline, 0.45));
+        p.fillRect(QRectF(131, y, 1, 1), Mix(BarRow(y), kOutline, 0.45));
     p.fillRect(132, 0, 1, kBarHeight, kOutline);
     return img;
 }
@@ -593,8 +617,12 @@ QPainterPath TextPath(const QString& text, const QFont& f, const QPointF& centre
 
 using Painter = std::function<void(QPainter&, const QRectF& box, State s)>;
 
+// Four pictures of whole pixels each, one under the other: at 1.5 a picture is
+// cut from the strip at a multiple of its own pixel height.
 QImage Strip(const StripSpec& spec, const Painter& paint) {
-    QImage strip = NewImage(spec.w, spec.h * 4);
+    const int picH = Scaled(spec.h);
+    QImage strip(Scaled(spec.w), picH * 4, QImage::Format_RGB32);
+    strip.fill(Qt::black);
     for (int k = 0; k < 4; ++k) {
         QImage pic = NewImage(spec.w, spec.h);
         // Bottom-bar rows behind the button, exactly as at its place in the window.
@@ -604,9 +632,11 @@ QImage Strip(const StripSpec& spec, const Painter& paint) {
             Antialiased(p);
             paint(p, QRectF(0, 0, spec.w, spec.h), static_cast<State>(k));
         }
+        pic.setDevicePixelRatio(1);
         QPainter sp(&strip);
-        sp.drawImage(0, k * spec.h, pic);
+        sp.drawImage(0, k * picH, pic);
     }
+    strip.setDevicePixelRatio(g_scale);
     return strip;
 }
 
@@ -900,16 +930,21 @@ QImage PieceImage(int id) {
 
 int Generate(const QString& outDir) {
     bool ok = true;
-    for (const PieceSpec& piece : kPieces) {
-        const QImage img = PieceImage(piece.id);
-        if (img.size() != QSize(piece.w, piece.h)) {
-            std::fprintf(stderr, "skin_gen: piece %d has the wrong size\n", piece.id);
-            return 1;
+    for (const auto& [scale, suffix] : kScales) {
+        g_scale = scale;
+        for (const PieceSpec& piece : kPieces) {
+            const QImage img = PieceImage(piece.id);
+            if (img.size() != QSize(Scaled(piece.w), Scaled(piece.h))) {
+                std::fprintf(stderr, "skin_gen: piece %d has the wrong size at %.1f\n", piece.id, scale);
+                return 1;
+            }
+            ok &= Save(img, QStringLiteral("%1/bitmaps/%2%3.png").arg(outDir).arg(piece.id).arg(suffix));
         }
-        ok &= Save(img, QStringLiteral("%1/bitmaps/%2.png").arg(outDir).arg(piece.id));
+        for (const StripSpec& spec : kStrips)
+            ok &= Save(Strip(spec, PainterFor(spec.id)),
+                       QStringLiteral("%1/bitmaps/%2%3.png").arg(outDir).arg(spec.id).arg(suffix));
     }
-    for (const StripSpec& spec : kStrips)
-        ok &= Save(Strip(spec, PainterFor(spec.id)), QStringLiteral("%1/bitmaps/%2.png").arg(outDir).arg(spec.id));
+    g_scale = 1.0;
     ok &= Save(Icon(256), QStringLiteral("%1/icons/128.png").arg(outDir));
     for (int size : {16, 24, 32, 48, 64})
         ok &= Save(Icon(size), QStringLiteral("%1/icons/128-%2.png").arg(outDir).arg(size));
@@ -961,10 +996,11 @@ QImage Composite(const QString& dir, int W, int H, const std::vector<int>& check
         p.drawText(QRect(W - 172, H - 30, 31, 24), Qt::AlignCenter, QString::fromUtf8(countdown));
     }
     // Level bar.
-    const int x0 = 5, x1 = W - 4, yb = H - 37, yt = yb - b163.height();
+    const int x0 = 5, x1 = W - 5, yb = H - 37, yt = yb - b163.height();
     for (int x = x0; x < x1; x += b163.width())
         p.drawImage(QPoint(x, yt), b163, QRect(0, 0, std::min(b163.width(), x1 - x), b163.height()));
-    p.fillRect(QRect(x0, yt, int(levelPercent / 100.0 * (x1 - x0)), yb - yt), QColor(254, 212, 128));
+    p.fillRect(QRect(x0, yt, std::min(x1 - x0, int(levelPercent / 100.0 * (x1 - x0))), yb - yt),
+               QColor(254, 212, 128));
     // Sliders, roughly as the standard style draws them on their grey.
     for (int i = 0; i < 2; ++i) {
         const QRect sr(W - 128, H - 32 + i * 12, 44, 13);

@@ -28,7 +28,9 @@ BUILD=$(cd "${BUILD_DIR:-build}" && pwd)
 BIN=$BUILD/bin
 RUN=$BUILD/demo-run
 SHOTS=$RUN/screenshots
-mkdir -p "$RUN/config/Dazuzor" "$RUN/data" "$RUN/uploads"
+# Recordings and settings are the user's alone.
+(umask 077 && mkdir -p "$RUN/config/Dazuzor" "$RUN/data" "$RUN/uploads")
+chmod 700 "$RUN" "$RUN/config" "$RUN/config/Dazuzor" "$RUN/data" "$RUN/uploads"
 
 SERVER_PID=
 PULSE_PID=

@@ -27,6 +27,8 @@ PACKAGES=(
   desktop-file-utils  # the installed menu entries are checked
   lintian appstream  # the Debian package and its software-centre entry are checked
   weston  # a headless Wayland compositor for the launch test
+  # the screen-reader check: the accessibility bus and its Python client
+  at-spi2-core python3-pyatspi
   # portal links and lesson files on a desktop: the handler lookup with its MIME
   # reader, a browser and a window manager
   xdg-utils libfile-mimeinfo-perl shared-mime-info chromium openbox

@@ -2,9 +2,12 @@
 
 #include <QEnterEvent>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <cmath>
 
+#include "focus_ring.h"
 #include "resources.h"
 
 CImageBtn::CImageBtn(QWidget* parent) : QAbstractButton(parent) {
@@ -30,7 +33,7 @@ void CImageBtn::FreeImages() {
 }
 
 BOOL CImageBtn::LoadStrip(int resourceId, BOOL vertical) {
-    return LoadStripImage(LoadBitmapResource(resourceId), vertical);
+    return LoadStripImage(LoadBitmapResource(resourceId, devicePixelRatioF()), vertical);
 }
 
 BOOL CImageBtn::LoadStripImage(const QImage& strip, BOOL vertical) {
@@ -46,12 +49,18 @@ BOOL CImageBtn::LoadStripImage(const QImage& strip, BOOL vertical) {
 void CImageBtn::SplitStrip(const QImage& strip, BOOL vertical) {
     const QImage src = strip.convertToFormat(strip.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
                                                                      : QImage::Format_RGB32);
-    m_nFrameWidth = vertical ? src.width() : src.width() / 4;
-    m_nFrameHeight = vertical ? src.height() / 4 : src.height();
+    const qreal dpr = strip.devicePixelRatio();
+    const int frameWidth = vertical ? src.width() : src.width() / 4;
+    const int frameHeight = vertical ? src.height() / 4 : src.height();
+    // A picture drawn for 1.5 may be up to one pixel larger than 1.5 times its
+    // size; the button keeps its size in device-independent pixels.
+    m_nFrameWidth = static_cast<int>(std::floor(frameWidth / dpr + 1e-6));
+    m_nFrameHeight = static_cast<int>(std::floor(frameHeight / dpr + 1e-6));
     QImage* pictures[4] = {&m_bmpNormal, &m_bmpHover, &m_bmpPressed, &m_bmpDisabled};
     for (int k = 0; k < 4; ++k) {
-        const QPoint at = vertical ? QPoint(0, k * m_nFrameHeight) : QPoint(k * m_nFrameWidth, 0);
-        *pictures[k] = src.copy(QRect(at, QSize(m_nFrameWidth, m_nFrameHeight)));
+        const QPoint at = vertical ? QPoint(0, k * frameHeight) : QPoint(k * frameWidth, 0);
+        *pictures[k] = src.copy(QRect(at, QSize(frameWidth, frameHeight)));
+        pictures[k]->setDevicePixelRatio(dpr);
     }
     updateGeometry();
     update();
@@ -68,6 +77,8 @@ void CImageBtn::SetCheck(int check) {
     if (check == m_nCheck)
         return;
     m_nCheck = check;
+    if (isCheckable())
+        setChecked(check == 1);
     update();
 }
 
@@ -118,6 +129,28 @@ void CImageBtn::paintEvent(QPaintEvent*) {
     // An opaque copy; the rest of the button's area is left as it is.
     p.setCompositionMode(QPainter::CompositionMode_Source);
     p.drawImage(GetFrameOrigin(), pic);
+    if (hasFocus())
+        DrawFocusRing(p, rect());
+}
+
+void CImageBtn::keyPressEvent(QKeyEvent* e) {
+    switch (e->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // Enter presses the focused button as Space does.
+        if (!e->isAutoRepeat() && isEnabled())
+            click();
+        e->accept();
+        return;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        // Left and Right belong to the window (previous and next page), not to
+        // moving the focus: Tab does that.
+        e->ignore();
+        return;
+    default:
+        QAbstractButton::keyPressEvent(e);
+    }
 }
 
 bool CImageBtn::hitButton(const QPoint& pos) const { return rect().contains(pos); }

@@ -19,15 +19,18 @@ public:
     ~CImageBtn() override;
 
     // Loads bitmap resource `resourceId` as the strip (vertical: pictures stacked
-    // top to bottom). Forgets any press in progress and the old frame size but
-    // keeps hover and check state. 0 when the resource does not load; the button
-    // then has no pictures and paints nothing.
+    // top to bottom), drawn for the button's screen scale. Forgets any press in
+    // progress and the old frame size but keeps hover and check state. 0 when the
+    // resource does not load; the button then has no pictures and paints nothing.
     BOOL LoadStrip(int resourceId, BOOL vertical);
-    // The same from an image already in memory.
+    // The same from an image already in memory. A strip drawn for a scale (its
+    // device pixel ratio) gives pictures of its own pixels, and a frame size in
+    // device-independent pixels.
     BOOL LoadStripImage(const QImage& strip, BOOL vertical);
     // Resizes the button to one picture, without moving it.
     void SizeToFrame();
-    // The check state: 1 checked, 0 unchecked; any other value is ignored.
+    // The check state: 1 checked, 0 unchecked; any other value is ignored. A
+    // checkable button also reports it to screen readers; only the owner sets it.
     void SetCheck(int check);
     int GetCheck() const { return m_nCheck; }
 
@@ -61,7 +64,9 @@ protected:
     void leaveEvent(QEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
     void changeEvent(QEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
     bool hitButton(const QPoint& pos) const override;
+    void nextCheckState() override {}
 
 private:
     void FreeImages();

@@ -21,11 +21,14 @@ public:
     void Detach() { m_image = QImage(); }
     bool IsEmpty() const { return m_image.isNull(); }
 
-    // Width and height in pixels; 0 x 0 when empty.
-    QSize GetSize() const { return m_image.isNull() ? QSize(0, 0) : m_image.size(); }
+    // Width and height in device-independent pixels; 0 x 0 when empty. A bitmap
+    // drawn for a scale of 1.5 may hold up to one pixel more than 1.5 times that.
+    QSize GetSize() const;
     const QImage& GetImage() const { return m_image; }
 
-    // Copies the whole bitmap to (x, y), replacing what is there.
+    // Copies the whole bitmap to (x, y), replacing what is there. Positions and
+    // sizes are device-independent; a bitmap drawn for the screen's scale lands
+    // pixel for pixel.
     BOOL Draw(QPainter& dc, int x, int y) const;
     // Copies the w x h rectangle at (sx, sy) of the bitmap to (x, y); the part
     // of that rectangle outside the bitmap is not drawn.

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QString>
+#include <iterator>
 
 // Q_INIT_RESOURCE must be used outside any namespace.
 static void InitCompiledResources() { Q_INIT_RESOURCE(vorur_res); }
@@ -17,6 +18,26 @@ QImage LoadBitmapResource(int id) {
     if (!QFile::exists(path))
         return QImage();
     QImage img(path, "PNG");
+    return img;
+}
+
+qreal SkinScaleFor(qreal devicePixelRatio) {
+    for (qreal scale : kSkinScales)
+        if (scale + 0.01 >= devicePixelRatio)
+            return scale;
+    return kSkinScales[std::size(kSkinScales) - 1];
+}
+
+QImage LoadBitmapResource(int id, qreal devicePixelRatio) {
+    const qreal scale = SkinScaleFor(devicePixelRatio);
+    if (scale == 1.0)
+        return LoadBitmapResource(id);
+    InitSkinResources();
+    const QString path = QStringLiteral(":/bitmaps/%1@%2x.png").arg(id).arg(scale);
+    QImage img(path, "PNG");
+    if (img.isNull())
+        return LoadBitmapResource(id);  // drawn at 1 only: scaled, but there
+    img.setDevicePixelRatio(scale);
     return img;
 }
 

@@ -13,5 +13,14 @@ void InitSkinResources();
 // executable has no such bitmap.
 QImage LoadBitmapResource(int id);
 
+// The scales every bitmap is drawn at (":/bitmaps/<id>@1.5x.png", "...@2x.png").
+inline constexpr qreal kSkinScales[] = {1.0, 1.5, 2.0};
+// The drawn scale for a screen's device pixel ratio: the smallest that is not
+// coarser than the screen, or the finest there is.
+qreal SkinScaleFor(qreal devicePixelRatio);
+// Bitmap resource `id` drawn for that scale, its device pixel ratio set to the
+// scale, so that it paints at its size in device-independent pixels.
+QImage LoadBitmapResource(int id, qreal devicePixelRatio);
+
 // Icon resource `id` with every size it was drawn at; a null icon when missing.
 QIcon LoadIconResource(int id);

@@ -2,8 +2,11 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPalette>
 #include <QWheelEvent>
+
+#include "focus_ring.h"
 
 CRudSliderCtrl::CRudSliderCtrl(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
     setTickPosition(QSlider::NoTicks);
@@ -57,4 +60,12 @@ void CRudSliderCtrl::wheelEvent(QWheelEvent* e) {
     QSlider::wheelEvent(e);
     if (e->isAccepted() || value() != before)
         emit endTrack(value());
+}
+
+void CRudSliderCtrl::paintEvent(QPaintEvent* e) {
+    QSlider::paintEvent(e);
+    if (hasFocus()) {
+        QPainter p(this);
+        DrawFocusRing(p, rect());
+    }
 }

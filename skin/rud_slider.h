@@ -30,6 +30,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* e) override;
     void keyReleaseEvent(QKeyEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
 
 private:
     bool m_bTracking = false;  // a left press on this slider is in progress

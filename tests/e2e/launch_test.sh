@@ -49,7 +49,7 @@ while IFS='|' read -r name pattern args; do
     silent_end "$name" "$pattern" "${argv[@]}"
 done <<TABLE
 no arguments|Vorur_Ozudiz: 0 arguments given, 7 expected: $USAGE|
-one argument, neither a link nor a file|Vorur_Ozudiz: the one argument is neither a vorur-ozudiz: link nor a lesson file: $USAGE|--help
+one argument, neither a link nor a file|Vorur_Ozudiz: the one argument is neither a vorur-ozudiz: link nor a lesson file: $USAGE|--nonsense
 six arguments|Vorur_Ozudiz: 6 arguments given, 7 expected: $USAGE|${SERVER_URL}demo1.viz kim7 C1 A01 L03 D5
 eight arguments|Vorur_Ozudiz: 8 arguments given, 7 expected: $USAGE|${SERVER_URL}demo1.viz ${ARGS[*]} extra
 a url without a slash|Vorur_Ozudiz: the lesson URL has no "/": lesson\.viz|lesson.viz ${ARGS[*]}

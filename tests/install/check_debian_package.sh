@@ -71,6 +71,10 @@ elif command -v lintian >/dev/null; then
     if ! lintian --fail-on error,warning "$deb" >"$SCRATCH/lintian.log" 2>&1; then
         fail "lintian finds errors or warnings: $(grep -v '^running with root' "$SCRATCH/lintian.log")"
     fi
+    # Pedantic too: nothing at any level (hardening included) but the overrides.
+    lintian --pedantic --info "$deb" >"$SCRATCH/lintian-pedantic.log" 2>&1
+    tags=$(grep -E '^[EWIPX]: ' "$SCRATCH/lintian-pedantic.log")
+    check "lintian --pedantic notes nothing: $tags" test -z "$tags"
 else
     fail "lintian is missing (scripts/install-deps.sh installs it)"
 fi

@@ -82,5 +82,7 @@ done
 check "the player and the server end with the launcher (left:$left)" test -z "$left"
 check "the run's folder is removed" bash -c "! ls -d '$CACHE'/run.* >/dev/null 2>&1"
 check "the uploads folder stays" test -d "$CACHE/uploads"
+check "the demo's folders are the user's alone ($(stat -c '%a' "$CACHE" "$CACHE/uploads" | tr '\n' ' '))" \
+    test "$(stat -c '%a' "$CACHE" "$CACHE/uploads" | sort -u)" = 700
 
 finish

@@ -255,11 +255,13 @@ TEST(VorurUpload, SendsAKeptRecording) {
     EXPECT_EQ(result.out, "OK\n");
     EXPECT_EQ(testsupport::ReadFile(uploads.file(kName)), recording);
 
-    // A reply that turns the upload down is still a sent request.
+    // A reply that turns the upload down is printed, and is no success: 2, as
+    // for a refused recording of the outbox.
     LessonServer refusing(root.path(), uploads.path(), {"--reply", "FULL"});
     result = nettest::RunProgram("vorur-upload", {refusing.UploadUrl(), kName, local.file("kept.mp3")});
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.out, "FULL\n");
+    EXPECT_NE(result.err.find("did not accept"), std::string::npos) << result.err;
 
     struct Failing {
         std::vector<std::string> args;

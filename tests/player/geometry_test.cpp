@@ -72,10 +72,11 @@ TEST(DrawGeometry, LevelsFromMessages) {
     EXPECT_EQ(LevelFromMessage(170), 100);
     EXPECT_EQ(LevelFromMessage(320), 200);  // not capped
     RectL bar = LevelBar(800, 600, 5);
-    EXPECT_EQ(bar, (RectL{5, 558, 796, 563}));
+    EXPECT_EQ(bar, (RectL{5, 558, 795, 563}));  // 5 pixels in from either side
     EXPECT_EQ(LevelFillRight(0, bar), 5);
     EXPECT_EQ(LevelFillRight(50, bar), 5 + 395);
-    EXPECT_EQ(LevelFillRight(100, bar), 796);
+    EXPECT_EQ(LevelFillRight(100, bar), 795);
+    EXPECT_EQ(LevelFillRight(200, bar), 795);  // never over the frame
 }
 
 TEST(DrawGeometry, CountdownCountsDownAcrossTheTickWrap) {

@@ -431,7 +431,7 @@ TEST_F(MainDlgTest, FileOpenReplacesTheLessonAndKeepsTheModes) {
     Click(IDC_TEST);
     m_chooser.next = second;
     m_dlg->OnFileOpen();
-    EXPECT_EQ(m_chooser.filter, "Zidizi file (*.viz)");
+    EXPECT_EQ(m_chooser.filter, "강좌 파일 (*.viz)");
     EXPECT_EQ(m_dlg->GetPageCount(), 2);
     EXPECT_EQ(m_dlg->m_nCurPage, 0);
     EXPECT_TRUE(m_dlg->m_bTestMode);

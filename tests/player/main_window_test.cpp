@@ -1,9 +1,12 @@
 // The borderless main window on a real dialog: its set-up, anchors, mouse and keys
 // as the window system delivers them, the volume sliders, the mixer check, and the
 // pixels the paint puts on the window.
+#include <QAccessible>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -216,10 +219,36 @@ TEST_F(MainWindowTest, StartsAsAFramelessSkinnedWindowWithEveryControlInPlace) {
         EXPECT_EQ(slider->geometry(), s.geometry) << s.id;
         EXPECT_EQ(slider->minimum(), 0);
         EXPECT_EQ(slider->maximum(), 100);
-        EXPECT_EQ(slider->pageStep(), 10);
+        EXPECT_EQ(slider->singleStep(), 5);
+        EXPECT_EQ(slider->pageStep(), 20);
         EXPECT_EQ(slider->value(), s.volume) << s.id;
         EXPECT_EQ(slider->tickPosition(), QSlider::NoTicks);
     }
+    // Every control has a Korean name for screen readers, also its tooltip; toggles
+    // report their state.
+    const struct {
+        int id;
+        const char* name;
+        bool toggle;
+    } names[] = {
+        {IDC_STOP, "정지", false},          {IDC_PREV, "이전 쪽", false},        {IDC_PLAY, "재생", false},
+        {IDC_NEXT, "다음 쪽", false},       {IDC_AUTONEXT, "자동 넘김", true},   {IDC_SHOW_QUESTION, "질문 보기", true},
+        {IDC_SHOW_ANSWER, "답 보기", true}, {IDC_PRAC, "연습", true},            {IDC_TEST, "시험", true},
+        {IDC_SLIDER_SOURCE, "스피커 음량", false}, {IDC_SLIDER_MIC, "마이크 음량", false},
+        {IDC_MINIMIZE, "최소화", false},    {IDC_MAXIMIZE, "최대화", false},     {IDC_CLOSE, "닫기", false},
+    };
+    for (const auto& n : names) {
+        QWidget* control = m_dlg->Button(n.id) ? static_cast<QWidget*>(m_dlg->Button(n.id)) : m_dlg->Slider(n.id);
+        QAccessibleInterface* a11y = QAccessible::queryAccessibleInterface(control);
+        ASSERT_TRUE(a11y) << n.id;
+        EXPECT_EQ(a11y->text(QAccessible::Name).toStdString(), n.name) << n.id;
+        EXPECT_EQ(control->toolTip().toStdString(), n.name) << n.id;
+        EXPECT_EQ(a11y->state().checkable, n.toggle) << n.id;
+    }
+    QAccessibleInterface* prac = QAccessible::queryAccessibleInterface(m_dlg->Button(IDC_PRAC));
+    EXPECT_TRUE(prac->state().checked);
+    EXPECT_FALSE(QAccessible::queryAccessibleInterface(m_dlg->Button(IDC_TEST))->state().checked);
+
     // The microphone is unmuted on start; nothing is written to the volumes.
     SimLineState mic;
     ASSERT_TRUE(GetSimLineState("Test Card", "Microphone", mic));
@@ -300,25 +329,91 @@ TEST_F(MainWindowTest, PressesOnTheBackgroundMoveOrResizeAndPressesOnButtonsClic
     EXPECT_EQ(m_dlg->geometry().right(), origin.x() + 899);  // the right edge stays put
 }
 
-TEST_F(MainWindowTest, EscapeAndEnterDoNothingCtrlOAsksForALessonTabFollowsTheBar) {
-    Start("");
+TEST_F(MainWindowTest, KeysPressTheFocusedControlStepPagesAndStopTabFollowsTheBar) {
+    Start(OnePage("", "", false));
     Show();
     m_dlg->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get()));
+    auto control = [&](int id) -> QWidget* {
+        return m_dlg->Button(id) ? static_cast<QWidget*>(m_dlg->Button(id)) : m_dlg->Slider(id);
+    };
+    // The first focus is Play, not the last strip loaded (Maximise).
+    EXPECT_EQ(QApplication::focusWidget(), control(IDC_PLAY));
 
-    QWidget* targets[] = {m_dlg.get(), m_dlg->Button(IDC_CLOSE)};
-    for (QWidget* target : targets) {
-        for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
-            QTest::keyClick(target, key);
-            EXPECT_TRUE(m_dlg->isVisible()) << key;
-            EXPECT_EQ(m_dlg->result(), 0) << key;
-        }
+    // A focused control shows an amber ring; the same control without the focus
+    // shows none.
+    auto amber = [&](int id) {
+        const QImage face = control(id)->grab().toImage();
+        int n = 0;
+        for (int y = 0; y < face.height(); ++y)
+            for (int x = 0; x < face.width(); ++x) {
+                const QColor c = face.pixelColor(x, y);
+                n += c.red() > 200 && c.green() > 150 && c.green() < 210 && c.blue() < 110;
+            }
+        return n;
+    };
+    for (int id : {IDC_NEXT, IDC_AUTONEXT, IDC_CLOSE, IDC_SLIDER_MIC}) {
+        control(id)->setFocus(Qt::TabFocusReason);
+        const int focused = amber(id);
+        control(IDC_PLAY)->setFocus(Qt::TabFocusReason);
+        EXPECT_GT(focused, amber(id) + 20) << id;
     }
-    EXPECT_EQ(m_chooser.calls, 0);
 
+    // Keys and what they do, each from a given focus: Enter and Space press the
+    // focused button; with a slider focused Space plays and stops, and Left and
+    // Right move the slider; elsewhere Left and Right step pages and Escape stops.
+    // Neither Escape nor Enter ever closes the player.
+    struct {
+        int focus;  // 0: no control
+        Qt::Key key;
+        std::function<bool()> outcome;
+        const char* what;
+    } keys[] = {
+        {IDC_SHOW_QUESTION, Qt::Key_Return, [&] { return m_dlg->m_bShowQuestion == 1; }, "Enter presses QT"},
+        {IDC_SHOW_QUESTION, Qt::Key_Enter, [&] { return m_dlg->m_bShowQuestion == 0; }, "keypad Enter too"},
+        {IDC_SHOW_ANSWER, Qt::Key_Space, [&] { return m_dlg->m_bShowAnswer == 1; }, "Space presses AT"},
+        {IDC_PLAY, Qt::Key_Right, [&] { return m_dlg->m_nCurPage == 1; }, "Right: next page"},
+        {IDC_PLAY, Qt::Key_Left, [&] { return m_dlg->m_nCurPage == 0; }, "Left: previous page"},
+        {0, Qt::Key_Space, [&] { return m_dlg->IsPlaying() == 1; }, "Space plays"},
+        {0, Qt::Key_Escape, [&] { return m_dlg->IsPlaying() == 0; }, "Escape stops"},
+        {IDC_SLIDER_SOURCE, Qt::Key_Space, [&] { return m_dlg->IsPlaying() == 1; }, "Space on a slider plays"},
+        {IDC_SLIDER_SOURCE, Qt::Key_Space, [&] { return m_dlg->IsPlaying() == 0; }, "... and stops"},
+        {IDC_SLIDER_SOURCE, Qt::Key_Right, [&] { return m_dlg->Slider(IDC_SLIDER_SOURCE)->value() == 75; },
+         "Right on a slider: 5 %"},
+        {IDC_SLIDER_SOURCE, Qt::Key_PageDown, [&] { return m_dlg->Slider(IDC_SLIDER_SOURCE)->value() == 55; },
+         "Page Down on a slider: 20 %"},
+        {IDC_SLIDER_SOURCE, Qt::Key_Return, [&] { return m_dlg->isVisible() && m_dlg->result() == 0; },
+         "Enter on a slider closes nothing"},
+        {0, Qt::Key_Return, [&] { return m_dlg->isVisible() && m_dlg->result() == 0; }, "Enter closes nothing"},
+        {0, Qt::Key_Escape, [&] { return m_dlg->isVisible() && m_dlg->result() == 0; }, "Escape closes nothing"},
+        {IDC_CLOSE, Qt::Key_Escape, [&] { return m_dlg->isVisible() && m_dlg->result() == 0; },
+         "Escape on Close closes nothing"},
+    };
+    for (const auto& k : keys) {
+        if (k.focus)
+            control(k.focus)->setFocus(Qt::TabFocusReason);
+        else if (QWidget* focused = QApplication::focusWidget())
+            focused->clearFocus();
+        QTest::keyClick(k.focus ? control(k.focus) : static_cast<QWidget*>(m_dlg.get()), k.key,
+                        k.key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        EXPECT_TRUE(k.outcome()) << k.what;
+    }
+    // The slider's last key applied its volume as a move ends.
+    EXPECT_FALSE(VolumeLog().empty());
+
+    // Play hands the focus to Stop while a page plays, and takes it back after.
+    control(IDC_PLAY)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(control(IDC_PLAY), Qt::Key_Space);
+    EXPECT_TRUE(m_dlg->IsPlaying());
+    EXPECT_EQ(QApplication::focusWidget(), control(IDC_STOP));
+    QTest::keyClick(control(IDC_STOP), Qt::Key_Return);
+    EXPECT_FALSE(m_dlg->IsPlaying());
+    EXPECT_EQ(QApplication::focusWidget(), control(IDC_PLAY));
+
+    EXPECT_EQ(m_chooser.calls, 0);
     QTest::keyClick(m_dlg.get(), Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(m_chooser.calls, 1);
-    EXPECT_EQ(m_chooser.filter, "Zidizi file (*.viz)");
+    EXPECT_EQ(m_chooser.filter, "강좌 파일 (*.viz)");
     // Also while a control has the focus.
     m_dlg->Button(IDC_CLOSE)->setFocus();
     QTest::keyClick(m_dlg->Button(IDC_CLOSE), Qt::Key_O, Qt::ControlModifier);
@@ -326,13 +421,10 @@ TEST_F(MainWindowTest, EscapeAndEnterDoNothingCtrlOAsksForALessonTabFollowsTheBa
     EXPECT_TRUE(m_dlg->isVisible());
 
     // Tab goes along the bottom bar from left to right, the upper of two stacked
-    // controls first; the sliders take the focus in their turn.
+    // controls first; the sliders take the focus in their turn, the window buttons last.
     const int bar[] = {IDC_STOP, IDC_PREV,          IDC_PLAY,       IDC_NEXT,     IDC_AUTONEXT,
                        IDC_SHOW_QUESTION, IDC_SHOW_ANSWER, IDC_PRAC,  IDC_TEST,     IDC_SLIDER_SOURCE,
                        IDC_SLIDER_MIC,    IDC_MINIMIZE,    IDC_MAXIMIZE, IDC_CLOSE};
-    auto control = [&](int id) -> QWidget* {
-        return m_dlg->Button(id) ? static_cast<QWidget*>(m_dlg->Button(id)) : m_dlg->Slider(id);
-    };
     std::vector<int> chain;
     QWidget* w = control(IDC_STOP);
     do {
@@ -348,10 +440,27 @@ TEST_F(MainWindowTest, EscapeAndEnterDoNothingCtrlOAsksForALessonTabFollowsTheBa
         EXPECT_EQ(QApplication::focusWidget(), control(id)) << id;
     }
 
-    // The close button ends the dialog with IDOK.
-    Click(IDC_CLOSE);
+    // Enter on the close button presses it: the dialog ends with IDOK.
+    control(IDC_CLOSE)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(control(IDC_CLOSE), Qt::Key_Return);
     EXPECT_EQ(m_dlg->result(), IDOK);
     EXPECT_FALSE(m_dlg->isVisible());
+}
+
+// Without a lesson Play cannot act: no control holds the focus, so the first
+// Tab goes to the bar and no key lands on a window button.
+TEST_F(MainWindowTest, WithoutALessonNoWindowButtonHoldsTheFirstFocus) {
+    Start("");
+    Show();
+    m_dlg->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get()));
+    QWidget* focused = QApplication::focusWidget();
+    for (int id : {IDC_MINIMIZE, IDC_MAXIMIZE, IDC_CLOSE})
+        EXPECT_NE(focused, m_dlg->Button(id)) << id;
+    QTest::keyClick(m_dlg.get(), Qt::Key_Space);
+    QTest::keyClick(m_dlg.get(), Qt::Key_Return);
+    EXPECT_TRUE(m_dlg->isVisible());
+    EXPECT_FALSE(m_dlg->m_bMaximized);
 }
 
 TEST_F(MainWindowTest, MaximiseButtonAloneRestoresTheWindow) {
@@ -409,7 +518,7 @@ TEST_F(MainWindowTest, VolumesChangeOnlyWhenAMoveOfTheSliderEnds) {
     ASSERT_TRUE(GetSimLineState("Test Card", "Stereo Mix", mix));
     EXPECT_EQ(mix.volume, (std::vector<DWORD>{DWORD(dragged), DWORD(dragged)}));
 
-    // A click on the microphone slider's groove right of the handle pages up by 10.
+    // A click on the microphone slider's groove right of the handle pages up by 20.
     ClearSimMixerLog();
     CRudSliderCtrl* mic = m_dlg->Slider(IDC_SLIDER_MIC);
     QRect handle = SliderHandle(mic);
@@ -417,17 +526,18 @@ TEST_F(MainWindowTest, VolumesChangeOnlyWhenAMoveOfTheSliderEnds) {
     QTest::mousePress(window, Qt::LeftButton, {}, groove);
     EXPECT_TRUE(VolumeLog().empty());
     QTest::mouseRelease(window, Qt::LeftButton, {}, groove);
-    EXPECT_EQ(mic->value(), 40);
-    EXPECT_EQ(VolumeLog(), std::vector<std::string>{"volume|Test Card|Microphone|40"});
+    EXPECT_EQ(mic->value(), 50);
+    EXPECT_EQ(VolumeLog(), std::vector<std::string>{"volume|Test Card|Microphone|50"});
 
-    // The click gave the slider the keyboard. A key moves it at once and the volume is
-    // written once, when the key is let go; a key held down writes once at the end.
+    // The click gave the slider the keyboard. A key moves it at once (5 % an arrow,
+    // 20 % a page) and the volume is written once, when the key is let go; a key held
+    // down writes once at the end.
     EXPECT_EQ(QApplication::focusWidget(), mic);
     struct {
         Qt::Key key;
         int repeats;
         int value;
-    } moves[] = {{Qt::Key_Left, 0, 39}, {Qt::Key_PageUp, 2, 69}, {Qt::Key_End, 0, 100}, {Qt::Key_Down, 4, 95}};
+    } moves[] = {{Qt::Key_Left, 0, 45}, {Qt::Key_PageDown, 1, 5}, {Qt::Key_End, 0, 100}, {Qt::Key_Down, 4, 75}};
     for (const auto& move : moves) {
         SCOPED_TRACE(move.key);
         ClearSimMixerLog();
@@ -533,12 +643,97 @@ TEST(StandardDialogs, SpeakKoreanWhateverTheDesktopLanguage) {
             for (QAbstractButton* b : box->buttons())
                 labels.push_back(b->text().toStdString());
         std::sort(labels.begin(), labels.end());
-        EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("Zidizi file (*.viz)")});
+        EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("강좌 파일 (*.viz)")});
         dialog->reject();
     });
     std::string path;
-    EXPECT_FALSE(CQtFileChooser().ChooseOpenFile("Zidizi file (*.viz)", path));
+    EXPECT_FALSE(CQtFileChooser().ChooseOpenFile("강좌 파일 (*.viz)", path));
     EXPECT_EQ(labels, (std::vector<std::string>{"열기(&O)", "취소"}));
+}
+
+// Boxes and the file dialog belong to the window that asked: transient for it
+// (a Wayland compositor gets them as its children), centred on it, with a title
+// and a close button only (the file dialog may also be maximised), and wide
+// enough for the whole title. With no owner they are centred on the screen.
+TEST(StandardDialogs, StandCentredOverTheirOwnerWithOnlyTheButtonsTheyNeed) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    // Placement keeps a box on the screen; within it, its centre is the area's.
+    const struct {
+        QSize box;
+        QRect area;
+        QRect expected;
+    } places[] = {
+        {{200, 100}, {40, 30, 400, 300}, {140, 130, 200, 100}},
+        {{201, 101}, {40, 30, 400, 300}, {139, 129, 201, 101}},
+        {{300, 200}, {-500, -400, 400, 300}, {screen.left(), screen.top(), 300, 200}},
+        {{300, 200}, {screen.right() - 100, screen.bottom() - 50, 400, 300},
+         {screen.right() + 1 - 300, screen.bottom() + 1 - 200, 300, 200}},
+    };
+    for (const auto& p : places)
+        EXPECT_EQ(CentredRect(p.box, p.area, screen), p.expected) << p.area.x();
+
+    // A Wayland compositor places windows itself: there only the parent counts.
+    const bool placed = QGuiApplication::platformName() != QLatin1String("wayland");
+    QWidget owner;
+    owner.setGeometry(40, 30, 400, 300);
+    owner.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
+    struct Seen {
+        QRect geometry;
+        QWindow* transientParent = nullptr;
+        Qt::WindowFlags flags;
+        int titleWidth = 0;
+    };
+    auto whenModal = [](std::function<void(QWidget*)> inspect) {
+        auto* poll = new QTimer;
+        QObject::connect(poll, &QTimer::timeout, [poll, inspect] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                poll->stop();
+                poll->deleteLater();
+                inspect(modal);
+            }
+        });
+        poll->start(10);
+    };
+    auto seeAndClose = [&](Seen& seen) {
+        whenModal([&seen](QWidget* modal) {
+            seen.geometry = modal->geometry();
+            seen.transientParent = modal->windowHandle() ? modal->windowHandle()->transientParent() : nullptr;
+            seen.flags = modal->windowFlags();
+            seen.titleWidth = QFontMetrics(QApplication::font()).horizontalAdvance(modal->windowTitle());
+            if (auto* box = qobject_cast<QMessageBox*>(modal))
+                box->buttons().front()->click();
+            else
+                static_cast<QDialog*>(modal)->reject();
+        });
+    };
+    const QPoint ownerCentre = owner.geometry().center();
+    for (UINT type : {MB_OK, MB_YESNO}) {
+        for (QWidget* boxOwner : {static_cast<QWidget*>(&owner), static_cast<QWidget*>(nullptr)}) {
+            Seen seen;
+            seeAndClose(seen);
+            CQtMessageBox(boxOwner).Show("전송이 완료 되었습니다.", type);
+            const QPoint centre = boxOwner ? ownerCentre : screen.center();
+            if (placed)
+                EXPECT_LE((seen.geometry.center() - centre).manhattanLength(), 2) << type << " " << !!boxOwner;
+            EXPECT_EQ(seen.transientParent, boxOwner ? owner.windowHandle() : nullptr);
+            EXPECT_FALSE(seen.flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)) << type;
+            EXPECT_TRUE(seen.flags & Qt::WindowCloseButtonHint) << type;
+            EXPECT_GE(seen.geometry.width(), seen.titleWidth + 100) << type;
+        }
+    }
+    Seen chooser;
+    seeAndClose(chooser);
+    std::string path;
+    EXPECT_FALSE(CQtFileChooser(&owner).ChooseOpenFile("강좌 파일 (*.viz)", path));
+    EXPECT_EQ(chooser.transientParent, owner.windowHandle());
+    EXPECT_FALSE(chooser.flags & Qt::WindowMinimizeButtonHint);
+    // Too large for the owner on this small screen: kept on the screen, give or
+    // take a window frame's margin.
+    if (placed)
+        EXPECT_LE((CentredRect(chooser.geometry.size(), owner.geometry(), screen).topLeft() -
+                   chooser.geometry.topLeft()).manhattanLength(),
+                  4);
 }
 
 // ---- drawing, read back from the rendered window
@@ -589,7 +784,7 @@ TEST_F(MainWindowTest, LevelMessagesFillTheBarFromItsLeftEnd) {
     Start(OnePage("", "", false));
     Show();
     QScreen* screen = m_dlg->screen();
-    // Bar rows 558..562, from x = 5 to x = 796 exclusive: 791 pixels.
+    // Bar rows 558..562, from x = 5 to x = 795 exclusive: 790 pixels.
     auto fillEnd = [](const Shot& shot) {
         int x = 5;
         while (x < shot.Size().width() && shot.At(x, 560) == kLevelFill)
@@ -613,7 +808,8 @@ TEST_F(MainWindowTest, LevelMessagesFillTheBarFromItsLeftEnd) {
     EXPECT_NE(shot.At(5, 557), kLevelFill);
     EXPECT_NE(shot.At(5, 563), kLevelFill);
 
-    // Below 20 is silence; above 170 paints past the bar's end to the window's edge.
+    // Below 20 is silence; above 170 fills the bar and stops at its end, 5 pixels
+    // short of the window's edge as it starts 5 pixels in.
     {
         CWindowMessageEvent level(WM_RECORD_LEVEL, 7, 0);
         QCoreApplication::sendEvent(m_dlg.get(), &level);
@@ -624,7 +820,7 @@ TEST_F(MainWindowTest, LevelMessagesFillTheBarFromItsLeftEnd) {
         QCoreApplication::sendEvent(m_dlg.get(), &level);
     }
     EXPECT_EQ(m_dlg->m_nLevel, 120);
-    EXPECT_EQ(fillEnd(Grab()), 800);
+    EXPECT_EQ(fillEnd(Grab()), 795);
 
     // The bar keeps its place at the bottom of a larger window.
     {
@@ -634,7 +830,7 @@ TEST_F(MainWindowTest, LevelMessagesFillTheBarFromItsLeftEnd) {
     m_dlg->resize(1000, 700);
     shot = Grab();
     EXPECT_EQ(shot.At(5, 660), kLevelFill);
-    EXPECT_EQ(shot.At(5 + 494, 660), kLevelFill);  // 50 % of 991: 495 pixels
+    EXPECT_EQ(shot.At(5 + 494, 660), kLevelFill);  // 50 % of 990: 495 pixels
     EXPECT_NE(shot.At(5 + 495, 660), kLevelFill);
 }
 

@@ -2,6 +2,7 @@
 #include <QFontInfo>
 #include <QImage>
 #include <QPainter>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -246,6 +247,30 @@ TEST(KtBitmap, CopiesWholeOrInPartAndNothingWhenEmpty) {
     EXPECT_EQ(target.pixelColor(0, 20), QColor(Qt::blue));
     EXPECT_EQ(target.pixelColor(9, 29), QColor(Qt::blue));
     EXPECT_EQ(target.pixelColor(10, 20), QColor(Qt::white));
+
+    // Drawn for a screen at 2 or 1.5: sizes and places stay device-independent,
+    // and the bitmap's own pixels land one for one (no enlarging blur).
+    for (qreal scale : {2.0, 1.5}) {
+        QImage pixels = TwoColour(int(std::ceil(20 * scale)), int(std::ceil(10 * scale)));
+        pixels.setDevicePixelRatio(scale);
+        ASSERT_TRUE(bmp.Attach(pixels));
+        EXPECT_EQ(bmp.GetSize(), QSize(20, 10)) << scale;
+        QImage screen(int(50 * scale), int(50 * scale), QImage::Format_RGB32);
+        screen.setDevicePixelRatio(scale);
+        screen.fill(Qt::white);
+        QPainter sp(&screen);
+        EXPECT_EQ(bmp.Draw(sp, 10, 10), 1);
+        EXPECT_EQ(bmp.DrawPart(sp, 10, 30, 10, 10, 10, 0), 1);  // the right half
+        sp.end();
+        const auto at = [&](int x, int y) { return screen.pixelColor(int(x * scale), int(y * scale)); };
+        EXPECT_EQ(at(11, 11), QColor(Qt::red)) << scale;
+        EXPECT_EQ(at(28, 18), QColor(Qt::blue)) << scale;
+        EXPECT_EQ(at(9, 9), QColor(Qt::white)) << scale;
+        EXPECT_EQ(at(10, 30), QColor(Qt::blue)) << scale;
+        EXPECT_EQ(at(21, 35), QColor(Qt::white)) << scale;
+        if (scale == 2.0)  // a picture line one device pixel wide stays one wide
+            EXPECT_EQ(screen.pixelColor(20 + 19, 25), QColor(Qt::red));
+    }
 }
 
 TEST(AutoFont, DefaultsHeightsAndFaceNames) {

@@ -79,6 +79,20 @@ TEST_F(ImageBtnTest, StripIsSplitIntoFourPicturesInStripOrder) {
     ASSERT_TRUE(wide.LoadStripImage(strip, 0));
     EXPECT_EQ(wide.GetFrameSize(), QSize(26, 26));
     EXPECT_EQ(wide.GetStatePicture(CImageBtn::STATE_PRESSED).pixelColor(0, 0), kRowColours[2]);
+
+    // A strip drawn for a screen at 2 or 1.5 (pictures of 52 or 39 pixels) keeps
+    // the button at 26 x 26 device-independent pixels, its pictures at their own.
+    for (qreal scale : {2.0, 1.5}) {
+        QImage fine = FourColourStrip(int(26 * scale), int(26 * scale));
+        fine.setDevicePixelRatio(scale);
+        CImageBtn scaled;
+        ASSERT_TRUE(scaled.LoadStripImage(fine, 1));
+        EXPECT_EQ(scaled.GetFrameSize(), QSize(26, 26)) << scale;
+        const QImage& pressed = scaled.GetStatePicture(CImageBtn::STATE_PRESSED);
+        EXPECT_EQ(pressed.size(), QSize(int(26 * scale), int(26 * scale))) << scale;
+        EXPECT_EQ(pressed.devicePixelRatio(), scale);
+        EXPECT_EQ(pressed.pixelColor(pressed.width() - 1, pressed.height() - 1), kRowColours[2]) << scale;
+    }
 }
 
 TEST_F(ImageBtnTest, HoverFollowsThePointerInAndOut) {

@@ -1,5 +1,9 @@
 #include <QImage>
+#include <algorithm>
+#include <cmath>
+#include <iterator>
 #include <gtest/gtest.h>
+#include <utility>
 
 #include "resources.h"
 
@@ -18,6 +22,8 @@ const Expected kBitmaps[] = {
     {156, 38, 120}, {147, 37, 120}, {133, 20, 96},  {132, 21, 96},  {131, 26, 116},
 };
 
+const int kStrips[] = {130, 131, 132, 133, 134, 135, 136, 147, 148, 151, 152, 156};
+
 bool SameColumn(const QImage& a, int xa, const QImage& b, int xb, int rowB0 = 0, int rows = -1) {
     if (rows < 0)
         rows = a.height();
@@ -27,13 +33,29 @@ bool SameColumn(const QImage& a, int xa, const QImage& b, int xb, int rowB0 = 0,
     return true;
 }
 
+// Pixels of a length drawn at a scale: whole pixels, rounded up.
+int Scaled(int logical, qreal scale) { return int(std::ceil(logical * scale - 1e-9)); }
+
 TEST(SkinResources, EveryBitmapIsPresentOpaqueAndOfItsSize) {
     for (const Expected& e : kBitmaps) {
         const QImage img = LoadBitmapResource(e.id);
         ASSERT_FALSE(img.isNull()) << e.id;
         EXPECT_EQ(img.size(), QSize(e.w, e.h)) << e.id;
         EXPECT_FALSE(img.hasAlphaChannel()) << e.id;
+        // Drawn anew for each scale; a strip's four pictures are whole pixels each.
+        const bool strip = std::find(std::begin(kStrips), std::end(kStrips), e.id) != std::end(kStrips);
+        for (qreal scale : kSkinScales) {
+            const QImage at = LoadBitmapResource(e.id, scale);
+            ASSERT_FALSE(at.isNull()) << e.id << " at " << scale;
+            EXPECT_EQ(at.devicePixelRatio(), scale) << e.id;
+            const QSize expected(Scaled(e.w, scale), strip ? 4 * Scaled(e.h / 4, scale) : Scaled(e.h, scale));
+            EXPECT_EQ(at.size(), expected) << e.id << " at " << scale;
+            EXPECT_FALSE(at.hasAlphaChannel()) << e.id;
+        }
     }
+    // A screen's ratio takes the nearest drawing that is not coarser.
+    for (auto [ratio, scale] : {std::pair{1.0, 1.0}, {1.25, 1.5}, {1.5, 1.5}, {1.75, 2.0}, {2.0, 2.0}, {3.0, 2.0}})
+        EXPECT_EQ(SkinScaleFor(ratio), scale) << ratio;
     EXPECT_TRUE(LoadBitmapResource(129).isNull());
     EXPECT_TRUE(LoadBitmapResource(-1).isNull());
     const QIcon icon = LoadIconResource(128);
@@ -43,21 +65,24 @@ TEST(SkinResources, EveryBitmapIsPresentOpaqueAndOfItsSize) {
 }
 
 TEST(SkinResources, TiledPiecesJoinWithoutSeams) {
-    // Repeated sideways: every column alike (the level track repeats every 6).
-    for (int id : {137, 138}) {
-        const QImage img = LoadBitmapResource(id);
-        for (int x = 1; x < img.width(); ++x)
-            ASSERT_TRUE(SameColumn(img, 0, img, x)) << id << " column " << x;
-    }
-    const QImage level = LoadBitmapResource(163);
-    for (int x = 0; x < level.width(); ++x)
-        ASSERT_TRUE(SameColumn(level, x, level, (x + 6) % level.width())) << x;
-    // Repeated downward: every row alike.
-    for (int id : {139, 142}) {
-        const QImage img = LoadBitmapResource(id);
-        for (int y = 1; y < img.height(); ++y)
-            for (int x = 0; x < img.width(); ++x)
-                ASSERT_EQ(img.pixel(x, y), img.pixel(x, 0)) << id << " row " << y;
+    for (qreal scale : kSkinScales) {
+        // Repeated sideways: every column alike (the level track repeats every 6).
+        for (int id : {137, 138}) {
+            const QImage img = LoadBitmapResource(id, scale);
+            for (int x = 1; x < img.width(); ++x)
+                ASSERT_TRUE(SameColumn(img, 0, img, x)) << id << " column " << x << " at " << scale;
+        }
+        const QImage level = LoadBitmapResource(163, scale);
+        const int period = int(6 * scale);
+        for (int x = 0; x < level.width(); ++x)
+            ASSERT_TRUE(SameColumn(level, x, level, (x + period) % level.width())) << x << " at " << scale;
+        // Repeated downward: every row alike.
+        for (int id : {139, 142}) {
+            const QImage img = LoadBitmapResource(id, scale);
+            for (int y = 1; y < img.height(); ++y)
+                for (int x = 0; x < img.width(); ++x)
+                    ASSERT_EQ(img.pixel(x, y), img.pixel(x, 0)) << id << " row " << y << " at " << scale;
+        }
     }
 }
 
@@ -83,13 +108,25 @@ TEST(SkinResources, PiecesOnTheBarRepeatTheBarBehindThem) {
 }
 
 TEST(SkinResources, TheFourPicturesOfAStripDiffer) {
-    for (int id : {130, 131, 132, 133, 134, 135, 136, 147, 148, 151, 152, 156}) {
-        const QImage strip = LoadBitmapResource(id);
-        const int h = strip.height() / 4;
-        for (int a = 0; a < 4; ++a)
-            for (int b = a + 1; b < 4; ++b)
-                EXPECT_NE(strip.copy(0, a * h, strip.width(), h), strip.copy(0, b * h, strip.width(), h))
-                    << id << ": pictures " << a << " and " << b;
+    for (qreal scale : kSkinScales)
+        for (int id : kStrips) {
+            const QImage strip = LoadBitmapResource(id, scale);
+            const int h = strip.height() / 4;
+            for (int a = 0; a < 4; ++a)
+                for (int b = a + 1; b < 4; ++b)
+                    EXPECT_NE(strip.copy(0, a * h, strip.width(), h), strip.copy(0, b * h, strip.width(), h))
+                        << id << ": pictures " << a << " and " << b << " at " << scale;
+        }
+}
+
+// A larger scale is drawn, not enlarged: the picture at 2 holds more than the
+// picture at 1 with every pixel doubled.
+TEST(SkinResources, LargerScalesAddDetail) {
+    for (int id : {135, 153, 156}) {
+        const QImage one = LoadBitmapResource(id).convertToFormat(QImage::Format_RGB32);
+        QImage two = LoadBitmapResource(id, 2.0).convertToFormat(QImage::Format_RGB32);
+        two.setDevicePixelRatio(1);
+        EXPECT_NE(one.scaled(one.size() * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation), two) << id;
     }
 }
 

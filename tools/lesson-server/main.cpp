@@ -117,12 +117,13 @@ bool ParseLong(const char* text, long low, long high, long& out) {
     return true;
 }
 
-int Usage(const char* self) {
-    std::fprintf(stderr,
+int Usage(const char* self, FILE* to = stderr) {
+    std::fprintf(to,
                  "usage: %s --root DIR --uploads DIR [--port N] [--bind ADDR] [--reply TEXT]\n"
                  "       [--delay-ms N] [--close-mid-request] [--status N] [--chunked]\n"
-                 "       [--mid-body-delay-ms N] [--reply-pause-ms N] [--max-upload-bytes N]\n",
-                 self);
+                 "       [--mid-body-delay-ms N] [--reply-pause-ms N] [--max-upload-bytes N]\n"
+                 "       %s --help (or -h)\n",
+                 self, self);
     return 2;
 }
 
@@ -611,6 +612,10 @@ void ServePortal(const std::string& root, const std::string& host, httplib::Resp
 int main(int argc, char** argv) {
     OpenClosedStandardFiles();
     Config config;
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        Usage(argv[0], stdout);
+        return 0;
+    }
     if (!ParseArgs(argc, argv, config))
         return Usage(argv[0]);
 

@@ -62,7 +62,8 @@ void Usage() {
         "  --play FILE        play a sound file (WAV, MP3, OGG) while recording\n"
         "  --source-volume N  how loud the played sound is in the playback mix (0..100)\n"
         "  --list             list the recording devices and their source lines\n"
-        "  --mic-volume N     set the microphone volume (0..100) and exit\n");
+        "  --mic-volume N     set the microphone volume (0..100) and exit\n"
+        "  -h, --help         print this summary and exit\n");
 }
 
 int List(CRudMixer& mixer) {

@@ -3,8 +3,9 @@
 //
 // The first form sends FILE to the lesson server's upload script at URL under
 // the file name NAME, exactly as the player does at the end of a test run, and
-// prints the server's reply. Exit status 0 when the request was sent (whatever
-// the reply says), 1 otherwise.
+// prints the server's reply. Exit status 0 when the server accepted it (its
+// reply holds OK, as the player counts it), 2 when it replied otherwise, 1 when
+// the request could not be sent.
 //
 // The second sends every recording in the player's outbox FOLDER, the refused
 // ones too, with the same request, one after another, the least tried and then
@@ -30,13 +31,15 @@
 
 namespace {
 
-int Usage(const char* self) {
-    std::fprintf(stderr,
+int Usage(const char* self, FILE* to = stderr) {
+    std::fprintf(to,
                  "usage: %s URL NAME FILE\n"
                  "         sends FILE to URL as the upload named NAME and prints the server's reply\n"
                  "       %s --outbox FOLDER URL\n"
-                 "         sends every recording in the player's outbox FOLDER to URL\n",
-                 self, self);
+                 "         sends every recording in the player's outbox FOLDER to URL\n"
+                 "       %s --help (or -h)\n"
+                 "         prints this summary\n",
+                 self, self, self);
     return 1;
 }
 
@@ -128,6 +131,10 @@ int SendOutbox(const std::string& folder, const std::string& url) {
 int main(int argc, char** argv) {
     OpenClosedStandardFiles();
     const char* self = argc > 0 ? argv[0] : "vorur-upload";
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        Usage(self, stdout);
+        return 0;
+    }
     if (argc == 4 && std::strcmp(argv[1], "--outbox") == 0)
         return SendOutbox(argv[2], argv[3]);
     if (argc != 4 || argv[1][0] == '-')
@@ -141,5 +148,12 @@ int main(int argc, char** argv) {
     std::fwrite(reply.data(), 1, reply.size(), stdout);
     if (!reply.empty() && reply.back() != '\n')
         std::fputc('\n', stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    if (std::fflush(stdout) != 0)
+        return 1;
+    // A refusal is not a success: scripts resending kept recordings must see it.
+    if (reply.find("OK") == std::string::npos) {
+        std::fprintf(stderr, "vorur-upload: the server did not accept %s\n", argv[2]);
+        return 2;
+    }
+    return 0;
 }
