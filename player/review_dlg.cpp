@@ -51,6 +51,7 @@ CReviewDlg::CReviewDlg(const std::string& question, const std::string& recording
     m_pListen = new QPushButton(this);
     m_pBar = new QProgressBar(this);
     m_pBar->setTextVisible(false);
+    m_pBar->setMinimumWidth(160);
     m_pBar->setAccessibleName(QStringLiteral("재생 위치"));
     m_pTime = new QLabel(this);
     m_pTime->setTextFormat(Qt::PlainText);
