@@ -42,6 +42,8 @@ CReviewDlg::CReviewDlg(const std::string& question, const std::string& recording
     : QDialog(parent), m_player(output) {
     setWindowTitle(ApplicationTitle());
     setModal(true);
+    // A screen reader announces the question with the box, as it does a message box's.
+    setAccessibleDescription(QString::fromStdString(question));
 
     auto* text = new QLabel(QString::fromStdString(question), this);
     // As in the message boxes: never markup, and copyable.
