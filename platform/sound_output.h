@@ -30,6 +30,9 @@ public:
     // may be CP949) and is used as it stands. Null when the file cannot be played or no
     // sound output is available.
     virtual std::unique_ptr<ISoundDevice> Open(const std::string& path) = 0;
+    // Whether a sound could be heard now: false when no output device opens. Tells a
+    // file that failed to open from an output that is missing.
+    virtual bool HasOutput() { return true; }
 };
 
 // The process's sound output, chosen on first use: VORUR_SOUND=sim gives the simulated

@@ -73,6 +73,11 @@ public:
         return std::make_unique<CSdlSoundDevice>(*this, chunk, frames);
     }
 
+    bool HasOutput() override {
+        std::lock_guard<std::mutex> openLock(m_openLock);
+        return EnsureAudio();
+    }
+
     void Queue(Voice* voice) {
         std::lock_guard<std::mutex> lock(m_lock);
         if (voice->queued || voice->cursor >= voice->frames)

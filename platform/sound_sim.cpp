@@ -34,6 +34,7 @@ struct CSimSoundOutput::State {
     std::map<std::string, uint32_t> lengths;
     std::set<std::string> failOpen;
     std::set<std::string> failPlay;
+    bool hasOutput = true;
     std::vector<SimSoundEvent> events;
     int openCount = 0;
 
@@ -118,7 +119,7 @@ std::unique_ptr<ISoundDevice> CSimSoundOutput::Open(const std::string& path) {
     bool exists = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 
     std::lock_guard<std::mutex> lock(m_state->lock);
-    if (!exists || FindFor(m_state->failOpen, path) != m_state->failOpen.end()) {
+    if (!exists || !m_state->hasOutput || FindFor(m_state->failOpen, path) != m_state->failOpen.end()) {
         m_state->Record("fail", path, 0);
         return nullptr;
     }
@@ -128,6 +129,16 @@ std::unique_ptr<ISoundDevice> CSimSoundOutput::Open(const std::string& path) {
     m_state->Record("open", path, 0);
     ++m_state->openCount;
     return std::make_unique<CSimSoundDevice>(m_state, path, length, refusePlay);
+}
+
+bool CSimSoundOutput::HasOutput() {
+    std::lock_guard<std::mutex> lock(m_state->lock);
+    return m_state->hasOutput;
+}
+
+void CSimSoundOutput::SetHasOutput(bool available) {
+    std::lock_guard<std::mutex> lock(m_state->lock);
+    m_state->hasOutput = available;
 }
 
 void CSimSoundOutput::SetLength(const std::string& pathOrFileName, uint32_t ms) {

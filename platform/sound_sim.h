@@ -27,6 +27,7 @@ public:
     // Files that do not exist (or are not regular files) fail to open, as do those
     // named in FailOpen. Everything else opens with its set length or the default one.
     std::unique_ptr<ISoundDevice> Open(const std::string& path) override;
+    bool HasOutput() override;
 
     // A name without '/' matches any path ending in that file name; a name with '/'
     // matches that path only. The latest setting for a name wins.
@@ -35,6 +36,8 @@ public:
     void FailOpen(const std::string& pathOrFileName);
     // The sound opens, but Play is refused and the position never moves.
     void FailPlay(const std::string& pathOrFileName);
+    // No output device: every Open fails until it is given back.
+    void SetHasOutput(bool available);
 
     std::vector<SimSoundEvent> Events() const;
     // The events as "op filename" lines, e.g. "play p1.mp3".

@@ -29,6 +29,7 @@ class CRudSliderCtrl;
 class CQtMessageTarget;
 class IFileChooser;
 class IMessageBox;
+class IReviewBox;
 class ISoundOutput;
 class ITickClock;
 class QPainter;
@@ -63,6 +64,7 @@ using UploadFunction =
 struct MainDlgServices {
     ITickClock* clock = nullptr;
     IMessageBox* messageBox = nullptr;
+    IReviewBox* reviewBox = nullptr;  // the question at the end of a test run
     IFileChooser* fileChooser = nullptr;
     ISoundOutput* soundOutput = nullptr;
     UploadFunction upload;
@@ -179,6 +181,8 @@ private:
     void Repaint() { update(); }
     uint32_t Now();
     int ShowMessage(const std::string& text, UINT type = MB_OK);
+    // Whether to send the take just recorded: IDYES or IDNO.
+    int AskToSend();
     std::string TempPath(const std::string& name);
     COutbox& Outbox();
     // True while the take at the recording path must stay there: the server has
@@ -195,6 +199,7 @@ private:
     LaunchArgs m_args;
     MainDlgServices m_services;
     std::unique_ptr<IMessageBox> m_ownMessageBox;
+    std::unique_ptr<IReviewBox> m_ownReviewBox;
     std::unique_ptr<IFileChooser> m_ownFileChooser;
     std::unique_ptr<COutbox> m_ownOutbox;
     std::unique_ptr<CQtMessageTarget> m_levelTarget;

@@ -17,6 +17,7 @@
 #include "main_dlg.h"
 #include "paths.h"
 #include "qt_services.h"
+#include "review_box.h"
 #include "settings.h"
 
 #ifndef VORUR_UPLOAD_HOST
@@ -190,6 +191,16 @@ void CMainDlg::StopRecording() {
         m_mixer.SelectRecordMixer(0);
 }
 
+int CMainDlg::AskToSend() {
+    const std::string question = "학습한 내용을 서버로 전송하시겠습니까?";
+    // Schools that want the plain question turn the take's review off.
+    DWORD review = 1;
+    ReadSettingDword("ReviewBeforeSend", review);
+    if (review == 0)
+        return ShowMessage(question, MB_YESNO);
+    return m_services.reviewBox->Ask(question, m_args.recordingPath);
+}
+
 void CMainDlg::EndTest(BOOL abort) {
     // A run still going when it is aborted: its take is given up.
     const bool running = m_bTestRunning || m_recorder.IsCapturing();
@@ -237,7 +248,7 @@ void CMainDlg::EndTest(BOOL abort) {
         ShowMessage("녹음파일을 전송하지 못했습니다.\n잠시후 다시 시도하세요");
         return;
     }
-    if (ShowMessage("학습한 내용을 서버로 전송하시겠습니까?", MB_YESNO) != IDYES) {
+    if (AskToSend() != IDYES) {
         unlink(path.c_str());
         return;
     }

@@ -20,6 +20,7 @@
 #include "http_file_up.h"
 #include "qt_services.h"
 #include "resources.h"
+#include "review_dlg.h"
 #include "rud_slider.h"
 #include "termination.h"
 #include "tick_clock.h"
@@ -101,6 +102,10 @@ CMainDlg::CMainDlg(const LaunchArgs& args, const MainDlgServices& services, QWid
     if (!m_services.messageBox) {
         m_ownMessageBox = std::make_unique<CQtMessageBox>(this);
         m_services.messageBox = m_ownMessageBox.get();
+    }
+    if (!m_services.reviewBox) {
+        m_ownReviewBox = std::make_unique<CQtReviewBox>(this, m_services.soundOutput);
+        m_services.reviewBox = m_ownReviewBox.get();
     }
     if (!m_services.fileChooser) {
         m_ownFileChooser = std::make_unique<CQtFileChooser>(this);

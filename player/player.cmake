@@ -11,7 +11,9 @@ if(TARGET vorur_mci AND TARGET vorur_skin AND TARGET vorur_recording AND TARGET 
     ${CMAKE_CURRENT_LIST_DIR}/main_dlg_state.cpp
     ${CMAKE_CURRENT_LIST_DIR}/main_dlg_lesson.cpp
     ${CMAKE_CURRENT_LIST_DIR}/main_dlg_test_run.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/main_dlg_paint.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/main_dlg_paint.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/review_dlg.h
+    ${CMAKE_CURRENT_LIST_DIR}/review_dlg.cpp)
   target_include_directories(vorur_player PUBLIC ${CMAKE_CURRENT_LIST_DIR})
   target_compile_definitions(vorur_player PRIVATE VORUR_UPLOAD_HOST="${VORUR_UPLOAD_HOST}")
   target_link_libraries(vorur_player PUBLIC

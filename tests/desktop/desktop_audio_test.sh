@@ -3,8 +3,8 @@
 # private sound server (PulseAudio or PipeWire, the first argument) with speakers
 # and two microphones that hear different tones, the headset being the desktop's
 # default source although the built-in microphone is listed first, and lesson-server.
-# The learner clicks Test and Play and answers Yes; the upload is decoded and the
-# tones are looked for. The sound server's state must be the same after the player
+# The learner clicks Test and Play, hears the take in the question box (or gets the
+# plain question) and answers Yes; the upload is decoded and the tones are looked for. The sound server's state must be the same after the player
 # has ended, also after a SIGKILL in the middle of a run. Then the server fails
 # under a run: it hangs while the run ends, it restarts in the middle of a run,
 # and it dies for good.
@@ -107,9 +107,72 @@ end_player() {
     check "$1: the player ends" exits_within 15 "$PLAYER_PID"
 }
 
+box_shot() { import -window "$BOX" "$WORK/shots/$1.png"; }
+# The speakers' monitor, recorded into $WORK/monitor.raw from monitor_start to
+# monitor_stop; monitor_at: the seconds it holds so far.
+monitor_start() {
+    parec -d speakers.monitor --raw --format=s16le --rate=44100 --channels=2 --latency-msec=20 \
+        > "$WORK/monitor.raw" 2> "$WORK/parec.log" &
+    MONITOR_PID=$!
+    for _ in $(seq 50); do [ -s "$WORK/monitor.raw" ] && break; sleep 0.1; done
+}
+monitor_stop() { kill "$MONITOR_PID"; wait "$MONITOR_PID" 2>/dev/null; }
+monitor_at() { awk -v b="$(stat -c %s "$WORK/monitor.raw")" 'BEGIN{printf "%.3f", b / 176400}'; }
+# heard START STOP: when the default microphone's tone is heard on the speakers
+# (ONSET after START, -1: never), its share until STOP (DURING) and after it (AFTER).
+heard() {
+    "$TONE_TOOL" heard "$WORK/monitor.raw" $HEADSET_HZ "$1" "$2" > "$WORK/heard.txt"
+    ONSET=$(awk '$1=="onset"{print $2}' "$WORK/heard.txt")
+    DURING=$(awk '$1=="during"{print $2}' "$WORK/heard.txt")
+    AFTER=$(awk '$1=="after"{print $2}' "$WORK/heard.txt")
+}
+
+# The learner hears the take in the question box (Alt+P), stops it and sends it
+# (Alt+Y): the speakers carry the default microphone's tone within 1 s of 들어보기
+# and none after 멈춤, and the server gets the file that played.
+review_take() {
+    box_shot review-idle
+    monitor_start
+    cp "$VORUR_DATA_DIR/$UPLOAD_NAME" "$WORK/played.mp3"
+    xdotool windowfocus --sync "$BOX" 2>/dev/null
+    local start stop
+    start=$(monitor_at)
+    xdotool key alt+p
+    sleep 2.5
+    box_shot review-playing
+    stop=$(monitor_at)
+    xdotool key alt+p
+    sleep 1.5
+    monitor_stop
+    heard "$start" "$stop"
+    echo "review: the take was heard $ONSET s after 들어보기, in $DURING of the time until 멈춤, in $AFTER of it after"
+    check "the take is heard within 1 s of 들어보기" awk -v o="$ONSET" 'BEGIN{exit !(o >= 0 && o <= 1)}'
+    check "the take plays on until 멈춤" at_least "$DURING" 0.9
+    check "멈춤 stops the take" at_most "$AFTER" 0
+    answer alt+y
+    wait_message 30 && answer Return
+    check "the server gets the file that played" cmp "$WORK/played.mp3" "$WORK/uploads/$UPLOAD_NAME"
+}
+
+# ReviewBeforeSend=0: the plain question, in which Alt+P plays nothing.
+plain_question() {
+    box_shot plain-question
+    monitor_start
+    local start
+    start=$(monitor_at)
+    answer alt+p
+    sleep 1
+    monitor_stop
+    heard "$start" 1000000
+    check "ReviewBeforeSend=0: the question plays nothing" test "$ONSET" = -1.000
+    answer Return
+    wait_message 30 && answer Return
+}
+
 for speaker in 1 0; do
     rm -f "$WORK/uploads/"*
-    settings "UploadHost=$HOST" "SpeakerRec=$speaker"
+    # The run with SpeakerRec=0 asks the plain question.
+    settings "UploadHost=$HOST" "SpeakerRec=$speaker" "ReviewBeforeSend=$speaker"
     start_player "${SERVER_URL}tones.viz" "${ARGS[@]}"
     if ! wait_main 30; then fail "SpeakerRec=$speaker: the window did not open"; cat "$WORK/player.log"; continue; fi
     sleep 0.5
@@ -118,8 +181,7 @@ for speaker in 1 0; do
     sleep 2
     shot "recording-$speaker"
     if wait_message 60; then
-        answer Return
-        wait_message 30 && answer Return
+        if [ $speaker = 1 ]; then review_take; else plain_question; fi
     else
         fail "SpeakerRec=$speaker: the question never came"
     fi

@@ -10,6 +10,12 @@
 //       windows in which that tone is present, then its loudest window:
 //       "FREQ share peak" (share 0..1, peak in full scale 0..1); the first line is
 //       "length SECONDS". With --from, only the windows from that time on count.
+//   vorur-test-tone heard FILE.raw FREQ START STOP
+//       in a raw 44.1 kHz stereo 16-bit recording (a sink's monitor) where a sound
+//       was started at START seconds and stopped at STOP: "onset SECONDS" after START
+//       until the tone is first present (-1: never), "during SHARE" of the 50 ms
+//       windows from then until STOP that hold it, "after SHARE" of those from 0.3 s
+//       after STOP on.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -123,6 +129,38 @@ int Probe(const char* path, double from, const std::vector<double>& freqs) {
     return 0;
 }
 
+int Heard(const char* path, double freq, double start, double stop) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) {
+        std::perror(path);
+        return 1;
+    }
+    std::vector<double> mono;
+    int16_t frame[2];
+    while (std::fread(frame, sizeof frame, 1, f) == 1)
+        mono.push_back((double(frame[0]) + double(frame[1])) / 2);
+    std::fclose(f);
+    const size_t window = kRate / 20;
+    auto present = [&](size_t w) { return ToneAmplitude(mono, w * window, window, freq, kRate) >= kPresent; };
+    const size_t windows = mono.size() / window;
+    auto at = [](double seconds) { return static_cast<size_t>(std::max(seconds, 0.0) * 20); };
+    double onset = -1;
+    size_t w = at(start);
+    for (; w < windows && w < at(stop); ++w)
+        if (present(w)) {
+            onset = double(w) / 20 - start;
+            break;
+        }
+    size_t during = 0, duringAll = 0, after = 0, afterAll = 0;
+    for (; w < windows && w < at(stop); ++w, ++duringAll)
+        during += present(w);
+    for (w = at(stop + 0.3); w < windows; ++w, ++afterAll)
+        after += present(w);
+    std::printf("onset %.3f\nduring %.3f\nafter %.3f\n", onset, duringAll ? double(during) / double(duringAll) : 0.0,
+                afterAll ? double(after) / double(afterAll) : 1.0);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -141,6 +179,10 @@ int main(int argc, char** argv) {
             freqs.push_back(std::atof(argv[i]));
         return Probe(argv[2], from, freqs);
     }
-    std::fprintf(stderr, "usage: vorur-test-tone feed FIFO FREQ [BLOCK_SECONDS] | probe FILE.mp3 [--from S] FREQ...\n");
+    if (verb == "heard" && argc == 6)
+        return Heard(argv[2], std::atof(argv[3]), std::atof(argv[4]), std::atof(argv[5]));
+    std::fprintf(stderr,
+                 "usage: vorur-test-tone feed FIFO FREQ [BLOCK_SECONDS] | probe FILE.mp3 [--from S] FREQ... | "
+                 "heard FILE.raw FREQ START STOP\n");
     return 2;
 }

@@ -99,6 +99,7 @@ void MainDlgTest::Start(const std::string& packagePath, bool practiceOnly) {
     MainDlgServices services;
     services.clock = &m_clock;
     services.messageBox = &m_box;
+    services.reviewBox = m_realReviewBox ? nullptr : &m_box;
     services.fileChooser = &m_chooser;
     services.soundOutput = &m_sound;
     services.upload = [this](const std::string& url, const std::string& name, const std::string& path,

@@ -17,6 +17,7 @@
 #include "image_btn.h"
 #include "main_dlg.h"
 #include "message_box.h"
+#include "review_box.h"
 #include "paths.h"
 #include "sound_sim.h"
 #include "test_support.h"
@@ -25,8 +26,13 @@
 // A zip of the given (name, bytes) entries, without any lesson check.
 bool WriteZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries);
 
-class CScriptedMessageBox : public IMessageBox {
+// Also asks the end-of-run question in place of the review box, from the same answers.
+class CScriptedMessageBox : public IMessageBox, public IReviewBox {
 public:
+    int Ask(const std::string& text, const std::string& recordingPath) override {
+        reviewed.push_back(recordingPath);
+        return Show(text, MB_YESNO);
+    }
     int Show(const std::string& text, UINT type) override {
         shown.push_back(text);
         if (type != MB_YESNO)
@@ -38,6 +44,7 @@ public:
     }
     std::vector<std::string> shown;
     std::deque<int> answers;
+    std::vector<std::string> reviewed;  // the recordings offered to be heard
 };
 
 class CScriptedFileChooser : public IFileChooser {
@@ -104,4 +111,5 @@ protected:
     // Run by the upload on its own thread before it answers; false: given up.
     std::function<bool(const std::atomic<bool>& stop)> m_uploadWait;
     std::unique_ptr<CMainDlg> m_dlg;
+    bool m_realReviewBox = false;  // the real review box on m_sound instead of m_box
 };

@@ -6,9 +6,13 @@
 #include "codec_binding.h"
 #include "mixer_sim.h"
 #include "qt_services.h"
+#include "review_dlg.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <chrono>
 #include <filesystem>
@@ -229,6 +233,81 @@ TEST_F(TestRunTest, RecordingTheOutboxCannotTakeStaysWhereItIs) {
     Click(IDC_TEST);
     Click(IDC_PRAC);
     EXPECT_TRUE(Recording());
+}
+
+// The question offers the take to be heard unless the school turned that off, in
+// which case it is the plain two-button box.
+TEST_F(TestRunTest, ReviewBeforeSendChoosesTheBoxTheQuestionComesIn) {
+    struct Case {
+        const char* setting;
+        bool review;
+    } cases[] = {
+        {"", true},
+        {"ReviewBeforeSend=0", false},
+        {"ReviewBeforeSend=banana", true},  // unreadable: the default
+        {"ReviewBeforeSend=1", true},
+    };
+    Start(MakePackage("a.viz", TwoPages()));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.setting);
+        ASSERT_TRUE(testsupport::WriteFile(m_tmp.file("config/Dazuzor/Vorur_Ozudiz2.conf"),
+                                           std::string("[General]\n") + c.setting + "\n"));
+        m_box.shown.clear();
+        m_box.reviewed.clear();
+        m_box.answers = {IDYES};
+        RunToTheEnd();
+        EXPECT_EQ(m_box.shown, (std::vector<std::string>{"학습한 내용을 서버로 전송하시겠습니까?", "전송이 완료 되었습니다."}));
+        EXPECT_EQ(m_box.reviewed.size(), c.review ? 1u : 0u);
+        EXPECT_TRUE(!c.review || m_box.reviewed[0] == RecordingPath());
+        EXPECT_EQ(m_uploads.back().bytes, testsupport::ReadFile(RecordingPath()));
+    }
+}
+
+// The real box over the player: what it plays is the file that is sent, let go
+// before the upload starts; a take that cannot be heard is sent all the same.
+TEST_F(TestRunTest, TheReviewBoxPlaysTheFileThatIsSentAndOneThatCannotBeHeardIsSentAllTheSame) {
+    m_realReviewBox = true;
+    for (bool damaged : {false, true}) {
+        SCOPED_TRACE(damaged ? "damaged" : "heard");
+        m_sound = CSimSoundOutput(m_clock, 500);
+        if (damaged)
+            m_sound.FailOpen("A01_L03_D5_SP_kim7.mp3");
+        m_uploads.clear();
+        m_box.shown.clear();
+        testing::internal::CaptureStderr();
+        Start(MakePackage("a.viz", TwoPages()));
+        std::string atTheBox;
+        std::vector<std::string> heardBeforeUpload;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<CReviewDlg*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            poll.stop();
+            EXPECT_EQ(box->parentWidget(), m_dlg.get());
+            EXPECT_EQ(box->ListenButton()->isEnabled(), !damaged);
+            atTheBox = testsupport::ReadFile(RecordingPath());
+            QTest::mouseClick(box->ListenButton(), Qt::LeftButton);
+            QTest::mouseClick(box->YesButton(), Qt::LeftButton);
+        });
+        poll.start(10);
+        m_uploadWait = [&](const std::atomic<bool>&) {
+            for (const SimSoundEvent& e : m_sound.Events())
+                if (e.path == RecordingPath())
+                    heardBeforeUpload.push_back(e.op);
+            return true;
+        };
+        RunToTheEnd();
+        testing::internal::GetCapturedStderr();
+        ASSERT_EQ(m_uploads.size(), 1u);
+        EXPECT_FALSE(atTheBox.empty());
+        EXPECT_EQ(m_uploads[0].bytes, atTheBox);
+        EXPECT_EQ(m_box.shown, std::vector<std::string>{"전송이 완료 되었습니다."});
+        const std::vector<std::string> heard = {"open", "seek", "play", "stop", "close"};
+        EXPECT_EQ(heardBeforeUpload, damaged ? std::vector<std::string>{"fail"} : heard);
+        m_uploadWait = nullptr;
+        m_dlg.reset();
+    }
 }
 
 TEST_F(TestRunTest, NoDeletesTheRecordingAndSendsNothing) {
