@@ -177,6 +177,9 @@ void CReviewDlg::done(int result) {
 }
 
 int CQtReviewBox::Ask(const std::string& question, const std::string& recordingPath) {
-    CReviewDlg box(question, recordingPath, m_output, m_parent);
+    CReviewDlg box(question, recordingPath, m_output, m_parent ? m_parent->window() : nullptr);
+    // Like every box of the player: a title and a close button, centred on its window.
+    box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    PlaceOverOwner(&box, m_parent);
     return box.exec() == QDialog::Accepted ? IDYES : IDNO;
 }

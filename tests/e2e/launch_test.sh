@@ -227,7 +227,11 @@ if command -v weston >/dev/null; then
     PIDS+=("$!")
     for _ in $(seq 50); do [ -S "$XDG_RUNTIME_DIR/vorur-e2e" ] && break; sleep 0.1; done
     PLAYER_LOG=$WORK/wayland.log
+    # A sanitized build's leak check cannot name what the Wayland client library
+    # keeps for the process once Qt has unloaded its plugin (so its suppression
+    # cannot match); the player's own leaks are checked by the X11 starts above.
     env -u DISPLAY WAYLAND_DISPLAY=vorur-e2e QT_QPA_PLATFORM=wayland WAYLAND_DEBUG=1 \
+        ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
         "$BIN_DIR/Vorur_Ozudiz" "${SERVER_URL}demo1.viz" "${ARGS[@]}" > "$PLAYER_LOG" 2>&1 &
     PLAYER_PID=$!
     PIDS+=("$PLAYER_PID")
