@@ -26,7 +26,10 @@ case ${1:-} in
   tsan)
     TARGETS="record_wave_test mp3_recorder_test mixer_pulse_test DovOvoru net_outbox_test lesson-server vorur-upload" \
       BUILD_DIR=build-tsan scripts/build.sh -DVORUR_SANITIZE=thread
-    export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+    # Debian's cpp-httplib is not instrumented: ThreadSanitizer sees its memcpy and
+    # memcmp but not its own ordering, and stopped lesson-server mid-test on two
+    # connections at once. Our code stays checked.
+    export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$ROOT/scripts/tsan.supp
     for t in record_wave_test mp3_recorder_test mixer_pulse_test; do
       echo "-- $t"
       build-tsan/tests/$t
