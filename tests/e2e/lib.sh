@@ -58,6 +58,25 @@ JSON
     "$BIN_DIR/viztool" pack "$dir/lesson.json" "$1" >/dev/null
 }
 
+# short_lessons OUT.viz...: a two-page lesson whose test run takes seconds (1 s
+# tones of 300 and 600 Hz, 2 s pauses), packed once under each name given.
+short_lessons() {
+    local src=$WORK/short-lesson n out
+    mkdir -p "$src"
+    for n in 1 2; do
+        convert -size 320x240 "xc:hsl($((n * 120)),60%,70%)" "$src/p$n.png"
+        sox -n -r 44100 -c 1 "$src/s$n.wav" synth 1 sine $((300 * n))
+    done
+    cat >"$src/lesson.json" <<'JSON'
+{"textBesidePicture": 0, "pages": [
+ {"soundFile": "s1.wav", "pictureFile": "p1.png", "questionText": "하나", "answerText": "one", "waitSeconds": 2, "fontSize": 20},
+ {"soundFile": "s2.wav", "pictureFile": "p2.png", "questionText": "둘", "answerText": "two", "waitSeconds": 2, "fontSize": 20}]}
+JSON
+    for out in "$@"; do
+        "$BIN_DIR/viztool" pack "$src/lesson.json" "$out" >/dev/null || return 1
+    done
+}
+
 # settings LINES...: the player's settings file.
 settings() {
     printf '[General]\n' > "$XDG_CONFIG_HOME/Dazuzor/Vorur_Ozudiz2.conf"

@@ -65,19 +65,8 @@ PIDS+=($!)
 sleep 0.5
 
 # Two short lessons (a test run of each takes seconds) beside the demo's.
-mkdir -p "$WORK/lessons/src"
-for n in 1 2; do
-    convert -size 320x240 "xc:hsl($((n * 120)),60%,70%)" "$WORK/lessons/src/p$n.png"
-    sox -n -r 44100 -c 1 "$WORK/lessons/src/s$n.wav" synth 1 sine $((300 * n))
-done
-cat >"$WORK/lessons/src/lesson.json" <<'JSON'
-{"textBesidePicture": 0, "pages": [
- {"soundFile": "s1.wav", "pictureFile": "p1.png", "questionText": "하나", "answerText": "one", "waitSeconds": 2, "fontSize": 20},
- {"soundFile": "s2.wav", "pictureFile": "p2.png", "questionText": "둘", "answerText": "two", "waitSeconds": 2, "fontSize": 20}]}
-JSON
-for n in 1 2; do
-    "$BIN_DIR/viztool" pack "$WORK/lessons/src/lesson.json" "$WORK/lessons/l$n.viz" >/dev/null || { echo "FAIL: viztool pack"; exit 1; }
-done
+mkdir -p "$WORK/lessons"
+short_lessons "$WORK/lessons/l1.viz" "$WORK/lessons/l2.viz" || { echo "FAIL: viztool pack"; exit 1; }
 DEMO_DIR=$WORK/lessons
 start_server lessons
 ORIGIN=${SERVER_URL%/}

@@ -29,6 +29,19 @@
 
 namespace {
 
+// Runs `inspect` on the modal dialog once it is up; it must close the dialog.
+void WhenModal(std::function<void(QWidget*)> inspect) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, inspect] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            poll->stop();
+            poll->deleteLater();
+            inspect(modal);
+        }
+    });
+    poll->start(10);
+}
+
 // Two recording sources with volumes that read back as plain percentages.
 constexpr const char* kMixerDescription = R"(
 [device]
@@ -594,18 +607,6 @@ TEST_F(MainWindowTest, FailedMixerCheckShowsItsTextAndClosesBeforeAnythingElse) 
 // question reads 예 / 아니요, the OK box 확인, and the file dialog is Qt's own, in Korean.
 TEST(StandardDialogs, SpeakKoreanWhateverTheDesktopLanguage) {
     ASSERT_TRUE(InstallStandardDialogTexts());
-    // Runs `inspect` on the modal dialog once it is up; it must close the dialog.
-    auto whenModal = [](std::function<void(QWidget*)> inspect) {
-        auto* poll = new QTimer;
-        QObject::connect(poll, &QTimer::timeout, [poll, inspect] {
-            if (QWidget* modal = QApplication::activeModalWidget()) {
-                poll->stop();
-                poll->deleteLater();
-                inspect(modal);
-            }
-        });
-        poll->start(10);
-    };
     auto texts = [](QMessageBox* box) {
         std::vector<std::string> out;
         for (QAbstractButton* b : box->buttons())
@@ -621,7 +622,7 @@ TEST(StandardDialogs, SpeakKoreanWhateverTheDesktopLanguage) {
     CQtMessageBox messageBox;
     for (const auto& c : boxes) {
         std::vector<std::string> seen;
-        whenModal([&](QWidget* modal) {
+        WhenModal([&](QWidget* modal) {
             auto* box = qobject_cast<QMessageBox*>(modal);
             ASSERT_TRUE(box);
             seen = texts(box);
@@ -636,7 +637,7 @@ TEST(StandardDialogs, SpeakKoreanWhateverTheDesktopLanguage) {
     }
 
     std::vector<std::string> labels;
-    whenModal([&](QWidget* modal) {
+    WhenModal([&](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         ASSERT_TRUE(dialog);
         for (auto* box : dialog->findChildren<QDialogButtonBox*>())
@@ -684,19 +685,8 @@ TEST(StandardDialogs, StandCentredOverTheirOwnerWithOnlyTheButtonsTheyNeed) {
         Qt::WindowFlags flags;
         int titleWidth = 0;
     };
-    auto whenModal = [](std::function<void(QWidget*)> inspect) {
-        auto* poll = new QTimer;
-        QObject::connect(poll, &QTimer::timeout, [poll, inspect] {
-            if (QWidget* modal = QApplication::activeModalWidget()) {
-                poll->stop();
-                poll->deleteLater();
-                inspect(modal);
-            }
-        });
-        poll->start(10);
-    };
     auto seeAndClose = [&](Seen& seen) {
-        whenModal([&seen](QWidget* modal) {
+        WhenModal([&seen](QWidget* modal) {
             seen.geometry = modal->geometry();
             seen.transientParent = modal->windowHandle() ? modal->windowHandle()->transientParent() : nullptr;
             seen.flags = modal->windowFlags();
