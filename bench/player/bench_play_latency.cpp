@@ -1,11 +1,13 @@
 // Play -> the first sample handed to the audio device, for the page-sound player on
 // SDL, beside the anchor: SDL opening a bare device and asking for its first buffer.
-// "closed": the output has closed its device for want of use, as on a page left
-// alone; "open": Play right after a Stop, the device still there; "first": a page's
-// sound taken unread (the lesson's first page) and read at its Play. Runs on whatever
-// SDL_AUDIODRIVER says (dummy if unset).
+// "left alone": the output has closed its device for want of use and the sound server
+// has had IDLE_SECONDS to suspend its sink, as on a page left alone; "just closed":
+// Play at once after the device went; "open": Play right after a Stop, the device
+// still there; "first page": a sound taken unread (the lesson's first page) and read
+// at its Play, also after IDLE_SECONDS. Runs on whatever SDL_AUDIODRIVER says (SDL's
+// own choice if unset).
 //
-//   bench_play_latency [runs]
+//   bench_play_latency [runs] [IDLE_SECONDS]
 #include "mci_player.h"
 #include "sound_sdl.h"
 
@@ -123,7 +125,7 @@ double AnchorOnce() {
 
 void Row(const char* what, const std::vector<double>& ours, double anchor) {
     const double median = Median(ours);
-    std::printf("%-34s median %6.1f ms  max %6.1f ms  anchor %5.1f ms  ratio %4.2f  target <= %.0f ms  %s\n", what,
+    std::printf("%-38s median %6.1f ms  max %6.1f ms  anchor %5.1f ms  ratio %4.2f  target <= %.0f ms  %s\n", what,
                 median, Max(ours), anchor, anchor > 0 ? median / anchor : 0.0, kTargetMs,
                 median <= kTargetMs ? "met" : "NOT met");
 }
@@ -132,24 +134,24 @@ void Row(const char* what, const std::vector<double>& ours, double anchor) {
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
-    if (!std::getenv("SDL_AUDIODRIVER"))
-        setenv("SDL_AUDIODRIVER", "dummy", 1);
+    const auto idle = std::chrono::milliseconds(argc > 2 ? static_cast<int>(std::atof(argv[2]) * 1000) : 0);
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     const std::string tone = WriteTone();
     if (tone.empty()) {
         std::fprintf(stderr, "cannot write the test sound\n");
         return 1;
     }
-    std::printf("Play -> first sample handed to the device, SDL driver %s, %d runs\n", std::getenv("SDL_AUDIODRIVER"),
-                runs);
-
     std::vector<double> anchor;
     for (int i = 0; i < runs; ++i)
         anchor.push_back(AnchorOnce());
+    SDL_InitSubSystem(SDL_INIT_AUDIO);
+    std::printf("Play -> first sample handed to the device, SDL driver %s, %d runs\n",
+                SDL_GetCurrentAudioDriver() ? SDL_GetCurrentAudioDriver() : "none", runs);
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
     const double anchorMs = Median(anchor);
 
     CKtMCIPlayer player(&SdlSoundOutput());
-    std::vector<double> closed, open, first;
+    std::vector<double> alone, justClosed, open, first;
     for (int i = 0; i < runs; ++i) {
         if (!player.Open(tone)) {
             std::fprintf(stderr, "the test sound does not open\n");
@@ -159,18 +161,27 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "the output keeps its device open while nothing plays\n");
             return 1;
         }
-        closed.push_back(PlayToFirstBuffer(player));
+        std::this_thread::sleep_for(idle);
+        alone.push_back(PlayToFirstBuffer(player));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         open.push_back(PlayToFirstBuffer(player));
+        player.Stop();
+        WaitForClosedDevice();
+        justClosed.push_back(PlayToFirstBuffer(player));
         player.Close();
         player.OpenLater(tone);
         WaitForClosedDevice();
+        std::this_thread::sleep_for(idle);
         first.push_back(PlayToFirstBuffer(player));
         player.Close();
     }
-    Row("device closed (a page left alone)", closed, anchorMs);
+    char what[64];
+    std::snprintf(what, sizeof what, "left alone (device closed, +%.0f s)", idle.count() / 1000.0);
+    Row(what, alone, anchorMs);
+    Row("device just closed", justClosed, anchorMs);
     Row("device open (Play after Stop)", open, anchorMs);
-    Row("first page (read at its Play)", first, anchorMs);
+    std::snprintf(what, sizeof what, "first page, read at its Play (+%.0f s)", idle.count() / 1000.0);
+    Row(what, first, anchorMs);
     unlink(tone.c_str());
     return 0;
 }
