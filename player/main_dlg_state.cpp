@@ -213,16 +213,15 @@ void CMainDlg::GoToPage(int index, bool soundLater) {
         Diagnose(page + " is an empty slot: it shows nothing");
     } else {
         std::string failed;
-        auto why = WhyNotOpened;
         const std::string picture = TempPath(pack->pictureFile);
         const bool pictureOpened = m_picture.Load(picture);
         if (!pictureOpened)
-            failed = why("picture", pack->pictureFile, picture, "does not decode (damaged, or too large)");
+            failed = WhyNotOpened("picture", pack->pictureFile, picture, "does not decode (damaged, or too large)");
         const std::string sound = TempPath(pack->soundFile);
         const bool soundOpened = soundLater && !sound.empty() && FileExists(sound) ? m_player.OpenLater(sound)
                                                                                    : m_player.Open(sound);
         if (!soundOpened)
-            failed += (failed.empty() ? "" : "; ") + why("sound", pack->soundFile, sound, kSoundUnplayable);
+            failed += (failed.empty() ? "" : "; ") + WhyNotOpened("sound", pack->soundFile, sound, kSoundUnplayable);
         if (!failed.empty())
             Diagnose(page + " shows " +
                          (pictureOpened ? "silent" : soundOpened ? "without its picture" : "silent and without its picture"),
@@ -256,8 +255,8 @@ QRect CMainDlg::CountdownArea() const {
 
 // The pulse runs only while something moves on by itself: a sound plays, an automatic
 // run or a test run goes on (the countdown shows only then; an automatic run waits
-// while the player is in test mode). A player left on a page
-// has no timer, so it does not wake.
+// while the player is in test mode). A player left on a page has no timer, so it
+// does not wake.
 void CMainDlg::UpdateTimer() {
     const bool running = m_player.m_bPlaying || m_bTestRunning || (m_bAutoPlaying && !m_bTestMode);
     const bool wanted = !m_bDestroyed && m_bInitialized && running;
