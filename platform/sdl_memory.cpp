@@ -25,3 +25,8 @@ void LimitSdlAllocations() {
     static std::once_flag once;
     std::call_once(once, [] { SDL_SetMemoryFunctions(BoundedMalloc, BoundedCalloc, BoundedRealloc, std::free); });
 }
+
+std::mutex& SdlAudioLock() {
+    static std::mutex* lock = new std::mutex;  // never destroyed: used by threads ending at exit
+    return *lock;
+}

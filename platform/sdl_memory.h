@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <mutex>
 
 // Page sounds are decoded whole into memory, and a small compressed file can hold
 // hours of sound. No single allocation of SDL's may exceed this, so a sound that
@@ -12,3 +13,8 @@ constexpr size_t kMaxSdlAllocation = size_t{128} << 20;
 // Puts that bound on SDL's allocator. Safe to call at any time and from any thread:
 // the allocator stays the C library's, so blocks from before and after mix freely.
 void LimitSdlAllocations();
+
+// Held around SDL's audio subsystem start and stop and around opening and closing an
+// audio device: the page sounds close theirs from a thread of their own, and SDL's
+// counting of subsystem users is not safe across threads.
+std::mutex& SdlAudioLock();

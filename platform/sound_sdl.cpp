@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -24,6 +26,20 @@ constexpr int kBufferFrames = 1024;
 constexpr auto kRetryAfter = std::chrono::seconds(3);
 // A device that went away is replaced when an output opens again, looked for this often.
 constexpr auto kReopenEvery = std::chrono::seconds(1);
+// With nothing to play for this long the device is closed: SDL's audio thread would
+// otherwise mix silence for ever and keep the sound server's sink from suspending.
+// Long enough that Stop then Play, or a page change then Play, keeps the device.
+constexpr auto kCloseWhenIdleAfter = std::chrono::seconds(1);
+
+// A decoded sound, freed without SDL_mixer: the chunk was never given to a mixer
+// channel, so no lock of the mixer is needed, and it may go while the device is closed.
+void FreeChunk(Mix_Chunk* chunk) {
+    if (!chunk)
+        return;
+    if (chunk->allocated)
+        SDL_free(chunk->abuf);
+    SDL_free(chunk);
+}
 
 // A decoded sound and its playing cursor. Every field but the samples is guarded by the
 // output's lock, which the audio callback takes too.
@@ -32,6 +48,11 @@ struct Voice {
     uint32_t frames = 0;
     uint32_t cursor = 0;
     bool queued = false;  // in the list the audio callback mixes
+    // Played while no device would open: the cursor runs on the clock from here, so the
+    // page keeps its length, silently, as on a device that went away.
+    bool silent = false;
+    std::chrono::steady_clock::time_point silentSince;
+    uint32_t silentFrom = 0;
 };
 
 class CSdlSoundOutput;
@@ -67,15 +88,41 @@ public:
         // Decoding the whole file up front gives an exact length and lets the callback
         // position by frame count; a page sound of a few seconds decodes in a few ms.
         Mix_Chunk* chunk = Mix_LoadWAV_RW(rw, 1);
+        // Opened for decoding only, the device goes again unless a Play follows.
+        CloseWhenIdle();
         if (!chunk)
             return nullptr;
         uint32_t frames = chunk->alen / static_cast<uint32_t>(m_frameBytes);
         return std::make_unique<CSdlSoundDevice>(*this, chunk, frames);
     }
 
+    // Asks for a device without keeping one: it is closed again when nothing plays.
     bool HasOutput() override {
         std::lock_guard<std::mutex> openLock(m_openLock);
-        return EnsureAudio();
+        const bool open = EnsureAudio();
+        CloseWhenIdle();
+        return open;
+    }
+
+    // Play: the device is opened (again, when it went away or was closed while
+    // nothing played) before the sound is queued, so the sound is heard.
+    void Start(Voice* voice) {
+        std::lock_guard<std::mutex> openLock(m_openLock);
+        if (EnsureAudio()) {
+            Queue(voice);
+            return;
+        }
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (voice->silent || voice->cursor >= voice->frames)
+            return;
+        voice->silent = true;
+        voice->silentSince = std::chrono::steady_clock::now();
+        voice->silentFrom = voice->cursor;
+    }
+
+    bool DeviceOpen() {
+        std::lock_guard<std::mutex> openLock(m_openLock);
+        return m_audioOpen;
     }
 
     void Queue(Voice* voice) {
@@ -87,36 +134,50 @@ public:
     }
 
     void Unqueue(Voice* voice) {
-        std::lock_guard<std::mutex> lock(m_lock);
-        UnqueueLocked(voice);
+        bool idle;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            if (voice->silent) {
+                voice->cursor = SilentCursor(*voice);
+                voice->silent = false;
+            }
+            UnqueueLocked(voice);
+            idle = m_queue.empty();
+        }
+        if (idle)
+            CloseWhenIdle();
     }
 
     void Rewind(Voice* voice) {
         std::lock_guard<std::mutex> lock(m_lock);
         voice->cursor = 0;
+        voice->silentFrom = 0;
+        voice->silentSince = std::chrono::steady_clock::now();
     }
 
     uint32_t CursorMs(const Voice* voice) {
         std::lock_guard<std::mutex> lock(m_lock);
-        uint32_t ms = FramesToMs(voice->cursor);
+        const uint32_t cursor = voice->silent ? SilentCursor(*voice) : voice->cursor;
+        uint32_t ms = FramesToMs(cursor);
         // The length is read as "ended": inside the last millisecond, not yet.
-        if (voice->cursor < voice->frames && ms == FramesToMs(voice->frames) && ms > 0)
+        if (cursor < voice->frames && ms == FramesToMs(voice->frames) && ms > 0)
             --ms;
         return ms;
+    }
+
+    uint32_t SilentCursor(const Voice& voice) const {
+        const auto elapsed = std::chrono::steady_clock::now() - voice.silentSince;
+        const uint64_t frames = static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()) * static_cast<uint64_t>(m_rate) / 1000u;
+        return static_cast<uint32_t>(std::min<uint64_t>(voice.frames, voice.silentFrom + frames));
     }
 
     uint32_t FramesToMs(uint32_t frames) const {
         return static_cast<uint32_t>(static_cast<uint64_t>(frames) * 1000u / static_cast<uint32_t>(m_rate));
     }
 
-    // Play: a device that went away is opened again first, so the sound is heard.
-    void ReopenIfLost() {
-        std::lock_guard<std::mutex> openLock(m_openLock);
-        if (m_audioOpen)
-            EnsureAudio();
-    }
-
 private:
+    // With m_openLock held.
     bool EnsureAudio() {
         if (m_audioOpen) {
             // A device that went away (its sound server restarted, it was unplugged)
@@ -128,26 +189,38 @@ private:
             return m_audioOpen;
         }
         auto now = std::chrono::steady_clock::now();
-        if (m_triedBefore && now - m_lastAttempt < kRetryAfter)
+        if (m_failedBefore && now - m_lastFailure < kRetryAfter)
             return false;
-        m_triedBefore = true;
-        m_lastAttempt = now;
         LimitSdlAllocations();
-        // Reference-counted: the voice recorder may hold the audio subsystem as well, so
-        // it is never shut down from here.
         // SDL would otherwise turn SIGINT and SIGTERM into events nobody reads, and
         // the process could no longer be stopped.
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
-            return false;
-        // A decoder that fails to load shows up later as a file that does not open.
-        Mix_Init(MIX_INIT_MP3 | MIX_INIT_OGG);
-        if (!OpenMixer()) {
-            Mix_Quit();
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        std::lock_guard<std::mutex> audioLock(SdlAudioLock());
+        // Reference-counted: the voice recorder may hold the audio subsystem as well.
+        // This output holds it while its device is open, so each opening after an idle
+        // close meets the sound server as it is now, restarted or not.
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+            Failed(now);
             return false;
         }
+        // A decoder that fails to load shows up later as a file that does not open.
+        if (!m_mixInit) {
+            Mix_Init(MIX_INIT_MP3 | MIX_INIT_OGG);
+            m_mixInit = true;
+        }
+        if (!OpenMixer()) {
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            Failed(now);
+            return false;
+        }
+        m_failedBefore = false;
+        m_lost = false;
         return true;
+    }
+
+    void Failed(std::chrono::steady_clock::time_point now) {
+        m_failedBefore = true;
+        m_lastFailure = now;
     }
 
     // The mixer's device, in the format the decoded sounds are kept in; false with
@@ -196,18 +269,82 @@ private:
             return;
         m_reopenTried = true;
         m_lastReopen = now;
-        if (ServerSeemsHung() || !OutputAvailable())
+        if (ServerSeemsHung())
+            return;
+        std::lock_guard<std::mutex> audioLock(SdlAudioLock());
+        if (!OutputAvailable())
             return;
         Mix_CloseAudio();
         m_audioOpen = false;
         m_lost = false;
         if (!OpenMixer()) {
             // As after a failed first open: tried again from scratch later.
-            Mix_Quit();
             SDL_QuitSubSystem(SDL_INIT_AUDIO);
-            m_triedBefore = true;
-            m_lastAttempt = now;
+            Failed(now);
         }
+    }
+
+    // Closes the device and lets go of the audio subsystem, with m_openLock held:
+    // no audio thread and no stream remain. Decoded sounds keep their samples, which
+    // are already in the format the next device is opened in.
+    void CloseAudio() {
+        if (!m_audioOpen)
+            return;
+        std::lock_guard<std::mutex> audioLock(SdlAudioLock());
+        Mix_HookMusic(nullptr, nullptr);
+        Mix_CloseAudio();
+        // News of the closed device is of no use to the next one.
+        SDL_FlushEvents(SDL_AUDIODEVICEADDED, SDL_AUDIODEVICEREMOVED);
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        m_audioOpen = false;
+        m_lost = false;
+    }
+
+    // The device is to be closed once nothing has played for kCloseWhenIdleAfter. A
+    // thread of ours does it, since SDL waits for its audio thread to finish (up to a
+    // second and more on some sound servers), and it sleeps until asked again.
+    void CloseWhenIdle() {
+        std::lock_guard<std::mutex> lock(m_idleLock);
+        m_closeAt = std::chrono::steady_clock::now() + kCloseWhenIdleAfter;
+        m_closeAsked = true;
+        if (!m_closer.joinable())
+            m_closer = std::thread([this] { CloserLoop(); });
+        m_idleWake.notify_one();
+    }
+
+    void CloserLoop() {
+        std::unique_lock<std::mutex> lock(m_idleLock);
+        for (;;) {
+            m_idleWake.wait(lock, [this] { return m_closeAsked; });
+            const auto at = m_closeAt;
+            // Asked again meanwhile: the time starts anew.
+            if (m_idleWake.wait_until(lock, at, [this, at] { return m_closeAt != at; }))
+                continue;
+            m_closeAsked = false;
+            lock.unlock();
+            const bool again = CloseIfIdle();
+            lock.lock();
+            if (again && !m_closeAsked) {
+                m_closeAt = std::chrono::steady_clock::now() + kCloseWhenIdleAfter;
+                m_closeAsked = true;
+            }
+        }
+    }
+
+    // True when the device must stay for now and is to be looked at again later.
+    bool CloseIfIdle() {
+        std::lock_guard<std::mutex> openLock(m_openLock);
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            if (!m_queue.empty())
+                return false;  // a sound plays; its end asks again
+        }
+        // A recording of the playback-mix line counts what is played against its own
+        // clock: the device keeps running while one goes on.
+        if (CPlaybackTap::Instance().IsAttached())
+            return true;
+        CloseAudio();
+        return false;
     }
 
     static void SDLCALL Silence(void*, Uint8* stream, int len) { SDL_memset(stream, 0, static_cast<size_t>(len)); }
@@ -239,7 +376,8 @@ private:
         auto* self = static_cast<CSdlSoundOutput*>(userdata);
         SDL_memset(stream, self->m_silence, static_cast<size_t>(len));
         const uint32_t want = static_cast<uint32_t>(len / self->m_frameBytes);
-        std::lock_guard<std::mutex> lock(self->m_lock);
+        bool ended = false;
+        std::unique_lock<std::mutex> lock(self->m_lock);
         for (size_t i = 0; i < self->m_queue.size();) {
             Voice* voice = self->m_queue[i];
             uint32_t n = std::min(want, voice->frames - voice->cursor);
@@ -253,20 +391,26 @@ private:
                 // reads exactly the length.
                 voice->queued = false;
                 self->m_queue.erase(self->m_queue.begin() + static_cast<std::ptrdiff_t>(i));
+                ended = true;
             } else {
                 ++i;
             }
         }
+        const bool idle = ended && self->m_queue.empty();
+        lock.unlock();
+        if (idle)
+            self->CloseWhenIdle();
         // A recording of the playback-mix line adds what was played here.
         CPlaybackTap& tap = CPlaybackTap::Instance();
         if (tap.IsAttached() && self->m_format == AUDIO_S16SYS && self->m_frameBytes == 4 && self->m_rate == kRate)
             tap.Push(reinterpret_cast<const int16_t*>(stream), want);
     }
 
-    std::mutex m_openLock;  // one Open at a time
+    std::mutex m_openLock;  // one Open at a time; the device opens and closes under it
     bool m_audioOpen = false;
-    bool m_triedBefore = false;
-    std::chrono::steady_clock::time_point m_lastAttempt;
+    bool m_mixInit = false;
+    bool m_failedBefore = false;  // the last attempt to open a device failed
+    std::chrono::steady_clock::time_point m_lastFailure;
     bool m_lost = false;  // the open device went away
     bool m_reopenTried = false;
     std::chrono::steady_clock::time_point m_lastReopen;
@@ -277,6 +421,12 @@ private:
 
     std::mutex m_lock;  // shared with the audio callback; no SDL call is made under it
     std::vector<Voice*> m_queue;
+
+    std::mutex m_idleLock;  // the closing thread's state; taken last, never held across SDL calls
+    std::condition_variable m_idleWake;
+    bool m_closeAsked = false;
+    std::chrono::steady_clock::time_point m_closeAt;
+    std::thread m_closer;  // never joined: the output lives as long as the process
 };
 
 CSdlSoundDevice::CSdlSoundDevice(CSdlSoundOutput& output, Mix_Chunk* chunk, uint32_t frames)
@@ -288,12 +438,11 @@ CSdlSoundDevice::CSdlSoundDevice(CSdlSoundOutput& output, Mix_Chunk* chunk, uint
 CSdlSoundDevice::~CSdlSoundDevice() {
     // Out of the callback's list first; only then may the samples go.
     m_output.Unqueue(&m_voice);
-    Mix_FreeChunk(m_chunk);
+    FreeChunk(m_chunk);
 }
 
 bool CSdlSoundDevice::Play() {
-    m_output.ReopenIfLost();
-    m_output.Queue(&m_voice);
+    m_output.Start(&m_voice);
     return true;
 }
 
@@ -307,9 +456,17 @@ uint32_t CSdlSoundDevice::LengthMs() { return m_output.FramesToMs(m_voice.frames
 
 }  // namespace
 
-ISoundOutput& SdlSoundOutput() {
+namespace {
+
+CSdlSoundOutput& TheOutput() {
     // Never destroyed: SDL's audio thread may still call the hook while the process
     // exits, and the hook must find the output alive.
     static CSdlSoundOutput* output = new CSdlSoundOutput;
     return *output;
 }
+
+}  // namespace
+
+ISoundOutput& SdlSoundOutput() { return TheOutput(); }
+
+bool SdlSoundDeviceOpen() { return TheOutput().DeviceOpen(); }

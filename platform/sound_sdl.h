@@ -4,6 +4,9 @@
 
 #include "sound_output.h"
 
-// The process-wide SDL output. The audio device is opened on the first Open (and retried
-// later if it could not be opened); it stays open for the life of the process.
+// The process-wide SDL output. The audio device is opened when a sound is decoded or
+// played (and retried later if it could not be opened), and closed again, with SDL's
+// audio thread and the sound server's stream, once nothing has played for a second.
 ISoundOutput& SdlSoundOutput();
+// Whether the output holds an audio device now.
+bool SdlSoundDeviceOpen();

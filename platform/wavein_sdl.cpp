@@ -22,6 +22,7 @@ protected:
         // SDL would otherwise turn SIGINT and SIGTERM into events nobody reads, and
         // the process could no longer be stopped.
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        std::lock_guard<std::mutex> audioLock(SdlAudioLock());
         // Reference-counted: other parts of the process may use SDL audio too.
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
             return MMSYSERR_NODRIVER;
@@ -60,6 +61,7 @@ protected:
     void CloseDevice() override {
         if (!m_device)
             return;
+        std::lock_guard<std::mutex> audioLock(SdlAudioLock());
         // Waits for SDL's audio thread; no callback runs afterwards.
         SDL_CloseAudioDevice(m_device);
         SDL_QuitSubSystem(SDL_INIT_AUDIO);

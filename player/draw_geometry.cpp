@@ -80,6 +80,10 @@ int LevelFillRight(int level, const RectL& bar) {
     return std::min(bar.right, bar.left + static_cast<int>((level / 100.0) * (bar.right - bar.left)));
 }
 
+RectL CountdownRect(int clientWidth, int clientHeight) {
+    return RectL{clientWidth - 172, clientHeight - 30, clientWidth - 141, clientHeight - 6};
+}
+
 int CountdownSeconds(DWORD waitSeconds, DWORD now, DWORD waitStart) {
     DWORD elapsedSeconds = (now - waitStart) / 1000u;
     // A tick late to move on must not show a pause below zero.

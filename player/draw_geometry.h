@@ -47,5 +47,8 @@ RectL LevelBar(int clientWidth, int clientHeight, int tileHeight);
 // The right end of the fill for a level, at most the bar's end.
 int LevelFillRight(int level, const RectL& bar);
 
+// Where the countdown of a pause is drawn, right of the bottom bar's middle.
+RectL CountdownRect(int clientWidth, int clientHeight);
+
 // Remaining seconds of a pause as the countdown shows them; never below 0.
 int CountdownSeconds(DWORD waitSeconds, DWORD now, DWORD waitStart);

@@ -94,10 +94,13 @@ public:
     BOOL IsCommandEnabled(int id) const;
     void OnTimer(int id);
     void OnTick();
-    void GoToPage(int index);
+    void GoToPage(int index, bool soundLater = false);
     void PlayCurrent();
+    // Plays the current page's sound, reading it first if the page took it unread.
+    void PlayPageSound();
     void StopSound();
     BOOL IsPlaying() const { return m_player.m_bPlaying; }
+    bool TickRunning() const { return m_nTimerId != 0; }
     int GetPageCount() const;
 
     // --- lessons (main_dlg_lesson.cpp)
@@ -179,6 +182,10 @@ private:
     void LoadSkin();
     void ApplySliderVolume(int id);
     void Repaint() { update(); }
+    void OpenDeferredSound();
+    void UpdateTimer();  // the pulse, running only while something moves on by itself
+    bool CountdownShows() const;
+    QRect CountdownArea() const;
     uint32_t Now();
     int ShowMessage(const std::string& text, UINT type = MB_OK);
     // Whether to send the take just recorded: IDYES or IDNO.
@@ -209,7 +216,9 @@ private:
     std::map<int, CKtBitmap> m_skin;  // by bitmap resource id
     int m_nMarginLeft = 0, m_nMarginTop = 0, m_nMarginRight = 0, m_nMarginBottom = 0;
     QShortcut* m_accelOpen = nullptr;
+    static constexpr int kTickMs = 500;
     int m_nTimerId = 0;
+    bool m_bCountdownShown = false;
     bool m_bUploading = false;
     // What this process knows of the take at the recording path. Only an accepted
     // one may be deleted by an abort; one not delivered (or refused) without a copy

@@ -41,7 +41,8 @@ BOOL CMainDlg::OpenLesson(const std::string& packagePath) {
         return 0;
     }
     m_bLessonLoaded = 1;
-    GoToPage(0);
+    // The first page's sound is read when it is first played: the window shows sooner.
+    GoToPage(0, true);
     InvalidateControls();
     m_nLevel = 0;
     return 1;

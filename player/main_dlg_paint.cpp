@@ -77,7 +77,7 @@ void CMainDlg::DrawSkin(QPainter& dc) {
         dc.save();
         dc.setPen(kCountdown);
         dc.setFont(countdownFont.font(dc.device()));
-        dc.drawText(QRect(W - 172, H - 30, 31, 24), Qt::AlignCenter | Qt::TextSingleLine, QString::number(remaining));
+        dc.drawText(ToQRect(CountdownRect(W, H)), Qt::AlignCenter | Qt::TextSingleLine, QString::number(remaining));
         dc.restore();
     }
 }

@@ -16,6 +16,19 @@ std::string Shown(const std::string& name) {
     return "\"" + utf8 + "\"";
 }
 
+// Why a page's file did not open, for a diagnostic.
+std::string WhyNotOpened(const char* kind, const std::string& name, const std::string& path, const char* otherwise) {
+    if (name.empty())
+        return std::string("no ") + kind + " named";
+    if (path.empty() || !FileExists(path))
+        return std::string(kind) + " " + Shown(name) + " is missing from the lesson";
+    return std::string(kind) + " " + Shown(name) + " " + otherwise;
+}
+
+constexpr const char* kSoundUnplayable = "cannot be played (damaged, too large, or no sound output)";
+
+std::string PageName(int index) { return "page " + std::to_string(index + 1) + " of the lesson"; }
+
 }  // namespace
 
 int CMainDlg::GetPageCount() const { return m_cfg.GetPackCount(); }
@@ -153,11 +166,27 @@ void CMainDlg::UpdateDialogControls() {
             button->setEnabled(enable);
     }
     KeepFocusOnTheRun(focusedId);
+    UpdateTimer();
 }
 
 void CMainDlg::PlayCurrent() {
     if (m_player.m_nDeviceID != -1)
-        m_player.Play(0);
+        PlayPageSound();
+}
+
+void CMainDlg::PlayPageSound() {
+    OpenDeferredSound();
+    m_player.Play(0);
+}
+
+// The sound a page took without reading it is read at its first Play; one that does not
+// open then makes the page silent, and says so as a page change would have.
+void CMainDlg::OpenDeferredSound() {
+    if (!m_player.IsOpenPending() || m_player.OpenNow())
+        return;
+    CCfgPack* pack = m_cfg.GetPack(m_nCurPage);
+    const std::string name = pack ? pack->soundFile : std::string();
+    Diagnose(PageName(m_nCurPage) + " shows silent", WhyNotOpened("sound", name, TempPath(name), kSoundUnplayable));
 }
 
 void CMainDlg::StopSound() {
@@ -170,12 +199,13 @@ void CMainDlg::StopSound() {
 // A page shows with whatever of it opens: without its picture the view is empty,
 // without its sound the page is silent and keeps its pause. It becomes the current
 // page either way, so that Next, an automatic run and a test run get past it.
-void CMainDlg::GoToPage(int index) {
+// soundLater: a sound file that is there is read at the first Play, not now.
+void CMainDlg::GoToPage(int index, bool soundLater) {
     CCfgPack* pack = m_cfg.GetPack(index);
     StopSound();
     if (index < 0 || index >= GetPageCount())
         return;
-    const std::string page = "page " + std::to_string(index + 1) + " of the lesson";
+    const std::string page = PageName(index);
     if (!pack) {
         // An empty slot: nothing to show or play, and no pause.
         m_picture.FreePicture();
@@ -183,22 +213,15 @@ void CMainDlg::GoToPage(int index) {
         Diagnose(page + " is an empty slot: it shows nothing");
     } else {
         std::string failed;
-        auto why = [](const char* kind, const std::string& name, const std::string& path, const char* otherwise) {
-            if (name.empty())
-                return std::string("no ") + kind + " named";
-            if (path.empty() || !FileExists(path))
-                return std::string(kind) + " " + Shown(name) + " is missing from the lesson";
-            return std::string(kind) + " " + Shown(name) + " " + otherwise;
-        };
         const std::string picture = TempPath(pack->pictureFile);
         const bool pictureOpened = m_picture.Load(picture);
         if (!pictureOpened)
-            failed = why("picture", pack->pictureFile, picture, "does not decode (damaged, or too large)");
+            failed = WhyNotOpened("picture", pack->pictureFile, picture, "does not decode (damaged, or too large)");
         const std::string sound = TempPath(pack->soundFile);
-        const bool soundOpened = m_player.Open(sound);
+        const bool soundOpened = soundLater && !sound.empty() && FileExists(sound) ? m_player.OpenLater(sound)
+                                                                                   : m_player.Open(sound);
         if (!soundOpened)
-            failed += (failed.empty() ? "" : "; ") +
-                      why("sound", pack->soundFile, sound, "cannot be played (damaged, too large, or no sound output)");
+            failed += (failed.empty() ? "" : "; ") + WhyNotOpened("sound", pack->soundFile, sound, kSoundUnplayable);
         if (!failed.empty())
             Diagnose(page + " shows " +
                          (pictureOpened ? "silent" : soundOpened ? "without its picture" : "silent and without its picture"),
@@ -212,9 +235,41 @@ void CMainDlg::OnTimer(int id) {
     if (id != 1)
         return;
     OnTick();
-    Repaint();
-    InvalidateControls();
+    // Only the countdown changes from tick to tick; a page change repaints the page,
+    // and a button whose state changes repaints itself.
+    const bool countdown = CountdownShows();
+    if (countdown || m_bCountdownShown)
+        update(CountdownArea());
+    m_bCountdownShown = countdown;
     UpdateDialogControls();
+}
+
+bool CMainDlg::CountdownShows() const {
+    return (m_bTestRunning || m_bAutoPlaying) && !m_player.m_bPlaying && m_dwWaitStart != 0;
+}
+
+QRect CMainDlg::CountdownArea() const {
+    const RectL r = CountdownRect(width(), height());
+    return QRect(r.left, r.top, r.Width(), r.Height());
+}
+
+// The pulse runs only while something moves on by itself: a sound plays, an automatic
+// run or a test run goes on (the countdown shows only then; an automatic run waits
+// while the player is in test mode). A player left on a page has no timer, so it
+// does not wake.
+void CMainDlg::UpdateTimer() {
+    const bool running = m_player.m_bPlaying || m_bTestRunning || (m_bAutoPlaying && !m_bTestMode);
+    const bool wanted = !m_bDestroyed && m_bInitialized && running;
+    if (wanted && !m_nTimerId) {
+        m_nTimerId = startTimer(kTickMs);
+    } else if (!wanted && m_nTimerId) {
+        killTimer(m_nTimerId);
+        m_nTimerId = 0;
+        if (m_bCountdownShown) {
+            update(CountdownArea());
+            m_bCountdownShown = false;
+        }
+    }
 }
 
 void CMainDlg::OnTick() {
@@ -240,7 +295,7 @@ void CMainDlg::OnTick() {
             return;
         }
         GoToPage(next);
-        m_player.Play(0);
+        PlayPageSound();
         if (!IsPlaying())
             m_dwWaitStart = Now();  // a silent page: its pause begins now
         return;
@@ -267,7 +322,7 @@ void CMainDlg::OnTick() {
         return;
     }
     GoToPage(next);
-    m_player.Play(0);
+    PlayPageSound();
     if (!IsPlaying())
         m_dwWaitStart = Now();
 }

@@ -140,7 +140,7 @@ void CMainDlg::StartTest() {
     Repaint();
     if (StartRecording()) {
         m_player.SeekToStart();
-        m_player.Play(0);
+        PlayPageSound();
         m_bTestRunning = 1;
         if (!IsPlaying())
             m_dwWaitStart = Now();  // a silent first page: its pause begins with the recording

@@ -27,7 +27,6 @@
 
 namespace {
 
-constexpr int kTimerPeriodMs = 500;
 constexpr int kSkinBitmaps[] = {137, 141, 144, 139, 142, 138, 140, 143, 153, 155, 163};
 
 struct ButtonPlace {
@@ -253,7 +252,6 @@ BOOL CMainDlg::OnInitDialog() {
         unlink(m_args.packagePath.c_str());
     }
 
-    m_nTimerId = startTimer(kTimerPeriodMs);
     // Button states follow the flags whenever the event loop runs dry.
     if (auto* dispatcher = QAbstractEventDispatcher::instance())
         m_idleConnection = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,

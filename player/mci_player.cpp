@@ -33,7 +33,31 @@ BOOL CKtMCIPlayer::Open(const std::string& path) {
     return 1;
 }
 
+BOOL CKtMCIPlayer::OpenLater(const std::string& path) {
+    Close();
+    m_pendingPath = path;
+    m_nDeviceID = NextDeviceId();
+    m_dwLength = 0;
+    return 1;
+}
+
+bool CKtMCIPlayer::OpenNow() {
+    if (m_pendingPath.empty())
+        return true;
+    const std::string path = std::move(m_pendingPath);
+    m_pendingPath.clear();
+    std::unique_ptr<ISoundDevice> device = m_output->Open(path);
+    if (!device) {
+        m_nDeviceID = -1;
+        return false;
+    }
+    m_device = std::move(device);
+    m_dwLength = m_device->LengthMs();
+    return true;
+}
+
 DWORD CKtMCIPlayer::Close() {
+    m_pendingPath.clear();
     if (m_nDeviceID == -1)
         return 0;
     Stop();
@@ -44,7 +68,7 @@ DWORD CKtMCIPlayer::Close() {
 }
 
 BOOL CKtMCIPlayer::Play(DWORD flags) {
-    if (m_nDeviceID == -1)
+    if (m_nDeviceID == -1 || !OpenNow())
         return 0;
     Stop();
     // A refused play is not examined: the flag is set all the same, and the dialog sees
@@ -66,12 +90,13 @@ BOOL CKtMCIPlayer::Stop() {
 BOOL CKtMCIPlayer::SeekToStart() {
     if (m_nDeviceID == -1)
         return 0;
-    m_device->SeekToStart();
+    if (m_device)  // one not opened yet stands at its start
+        m_device->SeekToStart();
     return 1;
 }
 
 DWORD CKtMCIPlayer::GetPosition() {
-    if (m_nDeviceID == -1)
+    if (m_nDeviceID == -1 || !m_device)
         return 0;
     return m_device->PositionMs();
 }

@@ -54,12 +54,14 @@ protected:
         Click(IDC_TEST);
         Click(IDC_PLAY);
         ASSERT_TRUE(m_dlg->m_bTestRunning);
+        EXPECT_TRUE(m_dlg->TickRunning());  // the run moves on by itself
         // A level posted by the capture thread that the window has not taken yet, as
         // while the recorder closes.
         QCoreApplication::postEvent(m_dlg.get(), new CWindowMessageEvent(WM_RECORD_LEVEL, 900, 0));
         for (int i = 0; i < 20 && m_dlg->m_bTestRunning; ++i)
             Tick(500);
         ASSERT_FALSE(m_dlg->m_bTestRunning);
+        EXPECT_FALSE(m_dlg->TickRunning());
     }
     bool Recording() const { return testsupport::Exists(RecordingPath()); }
     // The outbox's copies: "waiting" or "refused" with their bytes.

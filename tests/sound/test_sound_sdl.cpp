@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <dirent.h>
+#include <fstream>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <thread>
@@ -28,6 +30,28 @@ double SoxQuery(const std::string& flag, const std::string& path) {
         ::pclose(p);
     }
     return std::atof(out.c_str());
+}
+
+// Whether a thread of SDL's audio runs in this process.
+bool AudioThreadRuns() {
+    bool found = false;
+    if (DIR* dir = ::opendir("/proc/self/task")) {
+        while (dirent* entry = ::readdir(dir)) {
+            std::string name;
+            std::getline(std::ifstream(std::string("/proc/self/task/") + entry->d_name + "/comm"), name);
+            found = found || name.rfind("SDLAudio", 0) == 0;
+        }
+        ::closedir(dir);
+    }
+    return found;
+}
+
+// Waits up to `limit` for the output to let its device go.
+bool ClosesWithin(std::chrono::milliseconds limit) {
+    auto t0 = Clock::now();
+    while (SdlSoundDeviceOpen() && Clock::now() - t0 < limit)
+        std::this_thread::sleep_for(20ms);
+    return !SdlSoundDeviceOpen() && !AudioThreadRuns();
 }
 
 class SdlSoundTest : public testing::Test {
@@ -123,6 +147,37 @@ TEST_P(SdlPlaybackTest, PlaysInRealTimeStopsWhereItIsRewindsAndEndsOnItsLength) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, SdlPlaybackTest, testing::Values("wav", "mp3", "ogg"));
+
+// A player left on a page has no audio thread: the device goes once nothing has played
+// for a second, after an Open, a Stop, a sound's end or a question for an output. Play
+// opens it again and goes on from where the sound stood.
+TEST_F(SdlSoundTest, TheDeviceGoesWhileNothingPlaysAndPlayBringsItBack) {
+    auto sound = out.Open(Tone("ogg"));
+    ASSERT_TRUE(sound);
+    EXPECT_TRUE(ClosesWithin(3s)) << "after Open";
+
+    sound->Play();
+    EXPECT_TRUE(SdlSoundDeviceOpen());
+    auto t0 = Clock::now();
+    while (sound->PositionMs() < 200 && MsSince(t0) < 3000)
+        std::this_thread::sleep_for(5ms);
+    sound->Stop();
+    const uint32_t stoppedAt = sound->PositionMs();
+    EXPECT_GE(stoppedAt, 200u);
+    EXPECT_TRUE(ClosesWithin(3s)) << "after Stop";
+    EXPECT_EQ(sound->PositionMs(), stoppedAt);
+
+    sound->Play();  // on from where it stood, to its end
+    t0 = Clock::now();
+    while (sound->PositionMs() < sound->LengthMs() && MsSince(t0) < 3000)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(sound->PositionMs(), sound->LengthMs());
+    EXPECT_LT(MsSince(t0), 1500);  // the rest only, not the whole sound again
+    EXPECT_TRUE(ClosesWithin(3s)) << "after the sound's end";
+
+    EXPECT_TRUE(out.HasOutput());
+    EXPECT_TRUE(ClosesWithin(3s)) << "after HasOutput";
+}
 
 TEST_F(SdlSoundTest, SoundsKeepTheirOwnPositionsAndCloseSafelyWhilePlaying) {
     auto a = out.Open(Tone("wav"));
