@@ -191,7 +191,9 @@ void CMainDlg::GoToPage(int index) {
             return std::string(kind) + " " + Shown(name) + " " + otherwise;
         };
         const std::string picture = TempPath(pack->pictureFile);
-        const bool pictureOpened = m_picture.Load(picture);
+        // Decoded at the size the view shows it: a large picture never sits in memory whole.
+        const bool pictureOpened =
+            m_picture.Load(picture, [this](const QSize& himetric) { return ShownPictureSize(himetric); });
         if (!pictureOpened)
             failed = why("picture", pack->pictureFile, picture, "does not decode (damaged, or too large)");
         const std::string sound = TempPath(pack->soundFile);
