@@ -9,7 +9,9 @@
 #include <climits>
 
 namespace {
-constexpr int kTransferTimerPeriodMs = 100;
+// A dialog the window system never shows (nothing exposes it) still starts its
+// transfer after this long.
+constexpr int kUnshownStartMs = 1000;
 }
 
 QRect CDownloadDlg::DialogUnitsToPixels(const QFont& font, const QRect& units) {
@@ -56,9 +58,20 @@ int CDownloadDlg::DoModal() {
 }
 
 bool CDownloadDlg::OnInitDialog() {
-    // The window is on screen before any network activity starts.
-    m_nTimer = startTimer(kTransferTimerPeriodMs);
+    // The window is on screen before any network activity starts: the transfer
+    // begins right after the first paint (see paintEvent).
+    m_nTimer = startTimer(kUnshownStartMs);
     return true;
+}
+
+void CDownloadDlg::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    // Queued: the label and bar paint in this same pass and go to the screen
+    // before the transfer takes over.
+    if (m_nTimer != 0 && !m_bStartQueued) {
+        m_bStartQueued = true;
+        QMetaObject::invokeMethod(this, [this] { OnTimer(1); }, Qt::QueuedConnection);
+    }
 }
 
 void CDownloadDlg::timerEvent(QTimerEvent* event) {
@@ -70,7 +83,7 @@ void CDownloadDlg::timerEvent(QTimerEvent* event) {
 void CDownloadDlg::OnTimer(int id) {
     if (id != 1 || m_nTimer == 0)
         return;
-    // Once only: a late tick must not start a second transfer.
+    // Once only: a late tick or paint must not start a second transfer.
     killTimer(m_nTimer);
     m_nTimer = 0;
     CUrlDownload download;

@@ -32,13 +32,15 @@ public:
 protected:
     bool OnInitDialog();
     void timerEvent(QTimerEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void OnTimer(int id);
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
     friend class CUrlDownload;
-    int m_nTimer = 0;
+    int m_nTimer = 0;  // runs until the transfer starts
+    bool m_bStartQueued = false;
     bool m_bTransferring = false;
     bool m_bCancelRequested = false;
 };
