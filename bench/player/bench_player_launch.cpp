@@ -1,0 +1,347 @@
+// The player as a launcher starts it, beside the anchor (bench_anchor_window, a
+// minimal Qt program showing an 800 x 600 window), in the same run on a private
+// X server (Xvfb):
+//   startup: exec -> main window mapped, the download of the lesson from a local
+//            lesson-server included; target: at most 2 x the anchor + 10 ms.
+//   memory:  private memory (USS, /proc/PID/smaps_rollup) with the lesson open;
+//            target: at most the anchor's + 8 MB; and what a 3000 x 2000 page
+//            picture costs beyond one of the size it is shown at.
+//   bench_player_launch startup|memory [runs]
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <QBuffer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cfg_file.h"
+#include "package_writer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+std::string JpegBytes(int w, int h) {
+    QImage image(w, h, QImage::Format_RGB32);
+    QPainter p(&image);
+    QLinearGradient g(0, 0, w, h);
+    g.setColorAt(0, QColor(30, 90, 160));
+    g.setColorAt(1, QColor(220, 180, 60));
+    p.fillRect(image.rect(), g);
+    for (int i = 0; i < 400; ++i)
+        p.fillRect((i * 7919) % w, (i * 104729) % h, w / 50, h / 50, QColor::fromHsv(i % 360, 200, 220));
+    p.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 90);
+    return bytes.toStdString();
+}
+
+// A one-page lesson whose picture is w x h.
+bool MakeLesson(const std::string& path, const std::string& sound, int w, int h) {
+    CCfgFile cfg;
+    cfg.packs.RemoveAll();
+    auto* pack = new CCfgPack;
+    pack->soundFile = fs::path(sound).filename();
+    pack->pictureFile = "page.jpg";
+    pack->questionText = "What color is the sky at noon on a clear day?";
+    pack->answerText = "It is blue.";
+    pack->waitSeconds = 3;
+    pack->fontSize = 20;
+    cfg.packs.Add(pack);
+    std::string error;
+    if (!WritePackage(path, cfg,
+                      {PackageFile::FromBytes("page.jpg", JpegBytes(w, h)),
+                       PackageFile::FromPath(fs::path(sound).filename(), sound)},
+                      &error)) {
+        std::fprintf(stderr, "bench: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Starts `argv` with its output in `log`; the child's pid.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& log) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0) {
+            dup2(fd, 1);
+            dup2(fd, 2);
+        }
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+void Stop(pid_t pid) {
+    if (pid <= 0)
+        return;
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+// Private_Clean + Private_Dirty of a process, in kB.
+long Uss(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    std::string key;
+    long value = 0, total = 0;
+    std::string unit;
+    while (in >> key >> value >> unit)
+        if (key == "Private_Clean:" || key == "Private_Dirty:")
+            total += value;
+    return total;
+}
+
+class XServer {
+public:
+    bool Start() {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return false;
+        m_pid = fork();
+        if (m_pid == 0) {
+            close(fds[0]);
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, 2);
+            std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        char buf[32] = {};
+        ssize_t n = 0;
+        pollfd p{fds[0], POLLIN, 0};
+        if (poll(&p, 1, 10000) > 0)
+            n = read(fds[0], buf, sizeof buf - 1);
+        close(fds[0]);
+        if (n <= 0)
+            return false;
+        m_display = ":" + std::string(buf, std::strcspn(buf, "\n"));
+        setenv("DISPLAY", m_display.c_str(), 1);
+        m_conn = xcb_connect(m_display.c_str(), nullptr);
+        if (xcb_connection_has_error(m_conn))
+            return false;
+        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_conn)).data->root;
+        uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(m_conn, m_root, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(m_conn);
+        return true;
+    }
+    ~XServer() {
+        if (m_conn)
+            xcb_disconnect(m_conn);
+        Stop(m_pid);
+    }
+
+    // Waits until a top-level window titled `title` is mapped; false on timeout.
+    bool WaitMapped(const std::string& title, Clock::time_point deadline) {
+        const int fd = xcb_get_file_descriptor(m_conn);
+        while (Clock::now() < deadline) {
+            while (xcb_generic_event_t* event = xcb_poll_for_event(m_conn)) {
+                bool found = false;
+                if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY)
+                    found = Title(reinterpret_cast<xcb_map_notify_event_t*>(event)->window) == title;
+                free(event);
+                if (found)
+                    return true;
+            }
+            pollfd p{fd, POLLIN, 0};
+            poll(&p, 1, 5);
+        }
+        return false;
+    }
+
+private:
+    std::string Title(xcb_window_t window) {
+        auto cookie = xcb_get_property(m_conn, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 256);
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(m_conn, cookie, nullptr);
+        std::string title;
+        if (reply) {
+            title.assign(static_cast<const char*>(xcb_get_property_value(reply)),
+                         xcb_get_property_value_length(reply));
+            free(reply);
+        }
+        return title;
+    }
+
+    pid_t m_pid = -1;
+    std::string m_display;
+    xcb_connection_t* m_conn = nullptr;
+    xcb_window_t m_root = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "startup";
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : (mode == "startup" ? 11 : 3);
+    if (mode != "startup" && mode != "memory") {
+        std::fprintf(stderr, "usage: bench_player_launch startup|memory [runs]\n");
+        return 2;
+    }
+    const std::string bin = fs::canonical("/proc/self/exe").parent_path();
+    const std::string work = fs::temp_directory_path() / ("vorur-bench-launch-" + std::to_string(getpid()));
+    fs::remove_all(work);
+    for (const char* dir : {"home", "runtime", "config/Dazuzor", "data", "lessons", "uploads"})
+        fs::create_directories(work + "/" + dir);
+    fs::permissions(work + "/runtime", fs::perms::owner_all);
+    setenv("HOME", (work + "/home").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (work + "/runtime").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (work + "/config").c_str(), 1);
+    setenv("VORUR_DATA_DIR", (work + "/data").c_str(), 1);
+    setenv("VORUR_MIXER", "sim", 1);
+    setenv("SDL_AUDIODRIVER", "dummy", 0);
+    unsetenv("QT_QPA_PLATFORM");
+    unsetenv("WAYLAND_DISPLAY");
+
+    // The lessons: a 3000 x 2000 page picture, and one of the size it is shown at.
+    std::string sound = work + "/page.mp3";
+    if (std::system(("sox -n -r 44100 -c 2 '" + sound + "' synth 5 sine 440 2>/dev/null").c_str()) != 0) {
+        sound = work + "/page.wav";
+        std::system(("sox -n -r 44100 -c 2 '" + sound + "' synth 5 sine 440").c_str());
+    }
+    {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        int qargc = 1;
+        QGuiApplication app(qargc, argv);
+        if (!MakeLesson(work + "/lessons/big.viz", sound, 3000, 2000) ||
+            !MakeLesson(work + "/lessons/shown.viz", sound, 796, 531))
+            return 1;
+        unsetenv("QT_QPA_PLATFORM");
+    }
+
+    XServer x;
+    if (!x.Start()) {
+        std::fprintf(stderr, "bench: cannot start Xvfb\n");
+        return 1;
+    }
+    const std::string serverLog = work + "/server.log";
+    pid_t server = Spawn({bin + "/lesson-server", "--root", work + "/lessons", "--uploads", work + "/uploads",
+                          "--port", "0"},
+                         serverLog);
+    std::string url;
+    for (int i = 0; i < 200 && url.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        std::ifstream in(serverLog);
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("listening on ", 0) == 0)
+                url = line.substr(13);
+    }
+    if (url.empty()) {
+        std::fprintf(stderr, "bench: lesson-server did not start\n");
+        Stop(server);
+        return 1;
+    }
+    {
+        std::ofstream conf(work + "/config/Dazuzor/Vorur_Ozudiz2.conf");
+        conf << "[General]\nUploadHost=" << url.substr(7, url.size() - 8) << "\n";
+    }
+
+    auto player = [&](const std::string& lesson) {
+        return std::vector<std::string>{bin + "/Vorur_Ozudiz", url + lesson, "bench", "C1", "A01", "L01", "D1",
+                                        "PRACTICE"};
+    };
+    const std::vector<std::string> anchor{bin + "/bench_anchor_window"};
+
+    // Starts `args`, waits for its window; the time it took in ms, or -1.
+    auto launch = [&](const std::vector<std::string>& args, const std::string& title, pid_t* keep) {
+        const auto start = Clock::now();
+        pid_t pid = Spawn(args, work + "/run.log");
+        const bool mapped = x.WaitMapped(title, start + std::chrono::seconds(20));
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        if (keep && mapped)
+            *keep = pid;
+        else
+            Stop(pid);
+        if (!mapped) {
+            std::fprintf(stderr, "bench: no window \"%s\" from %s\n", title.c_str(), args[0].c_str());
+            std::system(("cat '" + work + "/run.log' >&2").c_str());
+        }
+        return mapped ? ms : -1;
+    };
+
+    int status = 0;
+    if (mode == "startup") {
+        std::vector<double> ours, base;
+        launch(anchor, "bench_anchor_window", nullptr);  // warms the caches of both
+        launch(player("big.viz"), "Vorur_Ozudiz", nullptr);
+        for (int i = 0; i < runs; ++i) {
+            base.push_back(launch(anchor, "bench_anchor_window", nullptr));
+            ours.push_back(launch(player("big.viz"), "Vorur_Ozudiz", nullptr));
+        }
+        const double o = Median(ours), a = Median(base), limit = 2 * a + 10;
+        std::printf("%-52s %9s %10s %7s %16s\n", "measure (median)", "ours ms", "anchor ms", "ratio", "target");
+        std::printf("%-52s %9.1f %10.1f %7.2f %9s%5.1f ms %s\n", "exec -> main window mapped, download included", o, a,
+                    o / a, "<= 2a+10 =", limit, o <= limit ? "met" : "NOT MET");
+        status = o <= limit ? 0 : 1;
+    } else {
+        std::vector<double> ours, shown, base;
+        auto settled = [&](const std::vector<std::string>& args, const std::string& title) {
+            pid_t pid = -1;
+            if (launch(args, title, &pid) < 0)
+                return -1.0;
+            std::this_thread::sleep_for(std::chrono::seconds(2));
+            const long kb = Uss(pid);
+            Stop(pid);
+            return kb / 1024.0;
+        };
+        for (int i = 0; i < runs; ++i) {
+            base.push_back(settled(anchor, "bench_anchor_window"));
+            ours.push_back(settled(player("big.viz"), "Vorur_Ozudiz"));
+            shown.push_back(settled(player("shown.viz"), "Vorur_Ozudiz"));
+        }
+        const double o = Median(ours), a = Median(base), s = Median(shown);
+        const double pictureMb = 796.0 * 531 * 4 / (1024 * 1024);
+        std::printf("%-56s %9s %10s %7s %12s\n", "measure (median)", "ours MB", "anchor MB", "ratio", "target");
+        std::printf("%-56s %9.1f %10.1f %7.2f %12s %s\n", "USS, lesson open (3000 x 2000 page), 2 s after mapping", o,
+                    a, o / a, "<= a + 8 MB", o <= a + 8 ? "met" : "NOT MET");
+        std::printf("%-56s %9.1f %10.1f %7s %12s %s\n", "the same page picture stored at its shown size 796 x 531", s,
+                    a, "", "", "");
+        std::printf("%-56s %9.2f %10s %7s %12s %s\n", "cost of the 3000 x 2000 picture beyond its shown size", o - s,
+                    "", "", "<= 0.5 MB", o - s <= 0.5 ? "met" : "NOT MET");
+        std::printf("(one copy at the shown size is %.2f MB; at full size it would be %.1f MB)\n", pictureMb,
+                    3000.0 * 2000 * 4 / (1024 * 1024));
+        status = (o <= a + 8 && o - s <= 0.5) ? 0 : 1;
+    }
+    Stop(server);
+    fs::remove_all(work);
+    return status;
+}
