@@ -13,12 +13,14 @@ PACKAGES=(
   libminizip-dev zlib1g-dev
   libmp3lame-dev libmpg123-dev libvorbis-dev
   libpulse-dev
+  libfontconfig-dev
   libcpp-httplib-dev nlohmann-json3-dev
   # run time: Qt's own Korean texts for the standard dialogs; the Wayland platform
   qt6-translations-l10n qt6-wayland
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
   xvfb xauth xdotool x11-utils imagemagick xclip
+  libxcb1-dev  # the start-up benchmark watches the windows being mapped
   espeak-ng sox libsox-fmt-base libsox-fmt-mp3 mpg123 unzip zip curl
   pulseaudio pulseaudio-utils
   # the desktop tests' second sound server, with its session manager and bus
