@@ -191,7 +191,7 @@ private:
     void DrawLevelTiles(QPainter& dc);
     void DrawLevelFill(QPainter& dc);
     // The device-pixel size at which the current view shows a picture.
-    QSize ShownPictureSize(const QSize& himetric) const;
+    CPicture::ShownSize ShownPictureSize() const;
     uint32_t Now();
     int ShowMessage(const std::string& text, UINT type = MB_OK);
     // Whether to send the take just recorded: IDYES or IDNO.

@@ -1,10 +1,13 @@
 // Painting: skin frame and bottom bar, countdown, page view with picture and texts,
 // and the level bar.
+#include <malloc.h>
+
 #include <QFontMetrics>
 #include <QPaintEvent>
 #include <QPaintEngine>
 #include <QPainter>
 #include <QRegion>
+#include <QTimer>
 
 #include "codepage.h"
 #include "main_dlg.h"
@@ -18,6 +21,7 @@ const QColor kTextBeside(255, 255, 255);
 const QColor kTextOver(0, 0, 0);
 const QColor kCountdown(255, 255, 0);
 const QColor kLevelFill(254, 212, 128);
+constexpr int kTrimAfterMs = 1000;
 
 QRect ToQRect(const RectL& r) { return QRect(r.left, r.top, r.Width(), r.Height()); }
 
@@ -84,6 +88,20 @@ const QImage& CMainDlg::Composition(QPainter& target) {
         DrawPage(dc);
         DrawLevelTiles(dc);
     }
+    // The composition is the picture's one copy now; another composition decodes
+    // it again at the size it then needs.
+    m_picture.ReleasePixels();
+#ifdef __GLIBC__
+    // The decode's temporaries (a large JPEG at half its size is some megabytes)
+    // and the start's would otherwise stay in the heap, counted against the player
+    // while it sits on the page. Handed back once the pages stop changing, so that
+    // quick page changes reuse them.
+    const int composition = m_nCompositions + 1;
+    QTimer::singleShot(kTrimAfterMs, this, [this, composition] {
+        if (composition == m_nCompositions)
+            malloc_trim(0);
+    });
+#endif
     m_composedKey = key;
     ++m_nCompositions;
     return m_composed;
@@ -118,14 +136,19 @@ void CMainDlg::DrawSkin(QPainter& dc) {
     m_skin[155].Draw(dc, W - 273, H - 35);
 }
 
-QSize CMainDlg::ShownPictureSize(const QSize& himetric) const {
-    const QSize natural = CPicture::HimetricToPixels(himetric, this);
-    PictureFit fit = FitPicture(PictureArea(m_rcView, m_cfg.textBesidePicture != 0), natural.width(), natural.height());
-    if (fit.dw <= 0 || fit.dh <= 0)
-        return QSize();
-    // As CPicture::Draw sizes it for this window.
+CPicture::ShownSize CMainDlg::ShownPictureSize() const {
+    // Taken from the window now; the result may be used on another thread.
+    const RectL area = PictureArea(m_rcView, m_cfg.textBesidePicture != 0);
+    const int dpiX = logicalDpiX(), dpiY = logicalDpiY();
     const qreal dpr = devicePixelRatioF();
-    return QSize(qMax(1, qRound(fit.dw * dpr)), qMax(1, qRound(fit.dh * dpr)));
+    return [area, dpiX, dpiY, dpr](const QSize& himetric) {
+        const QSize natural = CPicture::HimetricToPixels(himetric, dpiX, dpiY);
+        PictureFit fit = FitPicture(area, natural.width(), natural.height());
+        if (fit.dw <= 0 || fit.dh <= 0)
+            return QSize();
+        // As CPicture::Draw sizes it for this window.
+        return QSize(qMax(1, qRound(fit.dw * dpr)), qMax(1, qRound(fit.dh * dpr)));
+    };
 }
 
 QRect CMainDlg::CountdownRect() const { return QRect(width() - 172, height() - 30, 31, 24); }

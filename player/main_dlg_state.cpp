@@ -1,5 +1,6 @@
 // The player's commands, enable rules and 500 ms pulse.
 #include <QMetaObject>
+#include <future>
 
 #include "codepage.h"
 #include "diagnostics.h"
@@ -191,13 +192,16 @@ void CMainDlg::GoToPage(int index) {
             return std::string(kind) + " " + Shown(name) + " " + otherwise;
         };
         const std::string picture = TempPath(pack->pictureFile);
-        // Decoded at the size the view shows it: a large picture never sits in memory whole.
-        const bool pictureOpened =
-            m_picture.Load(picture, [this](const QSize& himetric) { return ShownPictureSize(himetric); });
+        const std::string sound = TempPath(pack->soundFile);
+        // The picture decodes on a second core while the sound opens, at the size
+        // the view shows it: a large picture never sits in memory whole.
+        auto decoding = std::async(std::launch::async, [this, picture, shown = ShownPictureSize()] {
+            return m_picture.Load(picture, shown);
+        });
+        const bool soundOpened = m_player.Open(sound);
+        const bool pictureOpened = decoding.get();
         if (!pictureOpened)
             failed = why("picture", pack->pictureFile, picture, "does not decode (damaged, or too large)");
-        const std::string sound = TempPath(pack->soundFile);
-        const bool soundOpened = m_player.Open(sound);
         if (!soundOpened)
             failed += (failed.empty() ? "" : "; ") +
                       why("sound", pack->soundFile, sound, "cannot be played (damaged, too large, or no sound output)");

@@ -62,6 +62,7 @@ CPicture::~CPicture() { FreePicture(); }
 
 void CPicture::FreePicture() {
     m_image = QImage();
+    m_bLoaded = false;
     m_himetric = QSize(0, 0);
     m_path.clear();
     m_bytes.clear();
@@ -98,6 +99,7 @@ bool CPicture::LoadSource(const ShownSize& shown) {
         return false;
     }
     m_image = image;
+    m_bLoaded = true;
     m_himetric = himetricOf(stored);
     return true;
 }
@@ -148,8 +150,10 @@ bool CPicture::Decode(const std::function<QSize(const QSize& stored)>& sizeFor, 
 }
 
 QSize CPicture::HimetricToPixels(const QSize& himetric, const QPaintDevice* dc) {
-    int dpiX = dc ? dc->logicalDpiX() : kPictureDpi;
-    int dpiY = dc ? dc->logicalDpiY() : kPictureDpi;
+    return HimetricToPixels(himetric, dc ? dc->logicalDpiX() : kPictureDpi, dc ? dc->logicalDpiY() : kPictureDpi);
+}
+
+QSize CPicture::HimetricToPixels(const QSize& himetric, int dpiX, int dpiY) {
     if (dpiX <= 0)
         dpiX = kPictureDpi;
     if (dpiY <= 0)
@@ -180,6 +184,8 @@ bool CPicture::Draw(QPainter& dc, int x, int y, int w, int h) {
             made = m_image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         m_image = made;
         ++m_nScaleCount;
+        if (m_image.isNull())
+            return true;  // the source is gone and nothing was kept: nothing to draw
     }
     if (m_image.devicePixelRatio() != dpr)
         m_image.setDevicePixelRatio(dpr);

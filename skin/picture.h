@@ -40,13 +40,18 @@ public:
     // Decodes `count` bytes; releases any earlier picture first.
     bool LoadFromMemory(const void* data, size_t count, const ShownSize& shown = ShownSize());
     void FreePicture();
-    bool IsLoaded() const { return !m_image.isNull(); }
+    bool IsLoaded() const { return m_bLoaded; }
+    // Lets go of the pixels while keeping the picture: the next Draw decodes it
+    // again. For a caller that keeps what it drew (the window's composition).
+    void ReleasePixels() { m_image = QImage(); }
     // Changes whenever another picture is loaded or the picture is freed; not when
     // the same picture is redrawn at another size.
     quint64 GetSerial() const { return m_nSerial; }
 
     // Pixels of `dc` for a HIMETRIC size (a null device counts 96 per inch).
     static QSize HimetricToPixels(const QSize& himetric, const QPaintDevice* dc);
+    // The same at a resolution given in pixels per inch (0 or less counts 96).
+    static QSize HimetricToPixels(const QSize& himetric, int dpiX, int dpiY);
 
     // The picture's size in hundredths of a millimetre, taken at 96 pixels per
     // inch; 0 x 0 when empty.
@@ -58,10 +63,10 @@ public:
     // when nothing is loaded or the painter cannot draw.
     bool Draw(QPainter& dc, int x, int y, int w, int h);
 
-    // The kept copy: as stored, or at the size last shown.
+    // The kept copy: as stored, or at the size last shown (null once released).
     const QImage& GetImage() const { return m_image; }
-    // How many times the picture was made again for another size; tells a caller
-    // whether its repaints are reusing the kept copy.
+    // How many times the picture was made again for another size or after a
+    // release; tells a caller whether its repaints are reusing the kept copy.
     int GetScaleCount() const { return m_nScaleCount; }
 
 private:
@@ -71,6 +76,7 @@ private:
     bool LoadSource(const ShownSize& shown);
 
     QImage m_image;          // the one copy, in a painter-friendly format
+    bool m_bLoaded = false;
     QSize m_himetric{0, 0};  // size in HIMETRIC units (0.01 mm)
     std::string m_path;      // where it was read from, to decode again at another size
     QByteArray m_bytes;      // or the bytes it was given

@@ -119,12 +119,15 @@ void Stop(pid_t pid) {
 // Private_Clean + Private_Dirty of a process, in kB.
 long Uss(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
-    std::string key;
-    long value = 0, total = 0;
-    std::string unit;
-    while (in >> key >> value >> unit)
-        if (key == "Private_Clean:" || key == "Private_Dirty:")
+    std::string line;
+    long total = 0;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string key;
+        long value = 0;
+        if (fields >> key >> value && (key == "Private_Clean:" || key == "Private_Dirty:"))
             total += value;
+    }
     return total;
 }
 

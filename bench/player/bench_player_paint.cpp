@@ -189,13 +189,18 @@ int main(int argc, char** argv) {
     std::vector<double> change, decode;
     QByteArray jpegBytes = QByteArray::fromStdString(jpeg);
     int pages = std::max(10, iterations / 10);
+    // Each in a loop of its own: the player hands its freed memory back to the
+    // system after a page change, which must not slow the anchor's next decode.
     for (int i = 0; i < pages; ++i) {
         QElapsedTimer t;
         t.start();
         dlg.GoToPage(i % 2 ? 0 : 1);
         dlg.repaint();
         change.push_back(t.nsecsElapsed() / 1e6);
-        t.restart();
+    }
+    for (int i = 0; i < pages; ++i) {
+        QElapsedTimer t;
+        t.start();
         QImage decoded;
         decoded.loadFromData(jpegBytes, "JPEG");
         decode.push_back(t.nsecsElapsed() / 1e6);
