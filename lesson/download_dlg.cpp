@@ -12,6 +12,7 @@ namespace {
 // A dialog the window system never shows (nothing exposes it) still starts its
 // transfer after this long.
 constexpr int kUnshownStartMs = 1000;
+constexpr int kBarPeriodMs = 16;
 }
 
 QRect CDownloadDlg::DialogUnitsToPixels(const QFont& font, const QRect& units) {
@@ -135,8 +136,13 @@ void CUrlDownload::OnProgress(uint64_t progress, uint64_t maximum, uint32_t stat
         bar->setValue(static_cast<int>(std::min(progress, maximum) / m_nScale));
     } else if (statusCode == 5) {
         uint64_t value = progress / m_nScale;
-        if (value <= static_cast<uint64_t>(bar->maximum()))
+        // The bar repaints at once on every change: at most once a frame, and at the end.
+        const bool last = value == static_cast<uint64_t>(bar->maximum());
+        if (value <= static_cast<uint64_t>(bar->maximum()) &&
+            (last || !m_shown.isValid() || m_shown.elapsed() >= kBarPeriodMs)) {
             bar->setValue(static_cast<int>(value));
+            m_shown.start();
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QProgressBar>
 #include <string>
 
@@ -61,4 +62,5 @@ public:
 private:
     CDownloadDlg* m_pDialog = nullptr;
     uint64_t m_nScale = 1;  // the bar counts in ints; large packages are scaled down
+    QElapsedTimer m_shown;  // since the bar last moved
 };
