@@ -1,8 +1,5 @@
-#include <fontconfig/fontconfig.h>
-
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include "diagnostics.h"
 #include "sdl_memory.h"
@@ -18,10 +15,6 @@ int main(int argc, char** argv) {
         std::fputs(CVorur_OzudizApp::Usage().c_str(), stdout);
         return 0;
     }
-    // The first text measured (the download dialog's) makes Qt read the font
-    // set-up, some fifty files, and find the Hangul font; a second core does the
-    // reading meanwhile, while the display connects.
-    std::thread([] { FcInit(); }).detach();
     CVorur_OzudizApp app(argc, argv);
     app.InitInstance();
     return app.ExitInstance();

@@ -13,7 +13,6 @@ PACKAGES=(
   libminizip-dev zlib1g-dev
   libmp3lame-dev libmpg123-dev libvorbis-dev
   libpulse-dev
-  libfontconfig-dev
   libcpp-httplib-dev nlohmann-json3-dev
   # run time: Qt's own Korean texts for the standard dialogs; the Wayland platform
   qt6-translations-l10n qt6-wayland
