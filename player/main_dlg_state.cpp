@@ -1,6 +1,7 @@
 // The player's commands, enable rules and 500 ms pulse.
 #include <QMetaObject>
 #include <future>
+#include <system_error>
 
 #include "codepage.h"
 #include "diagnostics.h"
@@ -195,11 +196,15 @@ void CMainDlg::GoToPage(int index) {
         const std::string sound = TempPath(pack->soundFile);
         // The picture decodes on a second core while the sound opens, at the size
         // the view shows it: a large picture never sits in memory whole.
-        auto decoding = std::async(std::launch::async, [this, picture, shown = ShownPictureSize()] {
-            return m_picture.Load(picture, shown);
-        });
+        const CPicture::ShownSize shown = ShownPictureSize();
+        std::future<bool> decoding;
+        try {
+            decoding = std::async(std::launch::async, [this, picture, shown] { return m_picture.Load(picture, shown); });
+        } catch (const std::system_error&) {
+            // No thread to be had: decoded here, after the sound.
+        }
         const bool soundOpened = m_player.Open(sound);
-        const bool pictureOpened = decoding.get();
+        const bool pictureOpened = decoding.valid() ? decoding.get() : m_picture.Load(picture, shown);
         if (!pictureOpened)
             failed = why("picture", pack->pictureFile, picture, "does not decode (damaged, or too large)");
         if (!soundOpened)
