@@ -95,6 +95,14 @@ void CDownloadDlg::OnTimer(int id) {
     done(ok && !m_bCancelRequested ? IDOK : IDCANCEL);
 }
 
+void CDownloadDlg::NeverStart() {
+    // A start already queued by the first paint finds no timer and does nothing.
+    if (m_nTimer != 0) {
+        killTimer(m_nTimer);
+        m_nTimer = 0;
+    }
+}
+
 void CDownloadDlg::closeEvent(QCloseEvent* event) {
     if (m_bTransferring) {
         // The transfer notices at its next pump and ends the dialog itself.
@@ -103,6 +111,7 @@ void CDownloadDlg::closeEvent(QCloseEvent* event) {
         return;
     }
     m_strError = "closed before the transfer began";
+    NeverStart();
     QDialog::closeEvent(event);
 }
 
@@ -113,6 +122,7 @@ void CDownloadDlg::keyPressEvent(QKeyEvent* event) {
     }
     if (event->key() == Qt::Key_Escape) {
         m_strError = "closed before the transfer began";
+        NeverStart();
         done(IDCANCEL);
         return;
     }

@@ -40,6 +40,8 @@ protected:
 
 private:
     friend class CUrlDownload;
+    // Closed before the transfer began: it never begins.
+    void NeverStart();
     int m_nTimer = 0;  // runs until the transfer starts
     bool m_bStartQueued = false;
     bool m_bTransferring = false;
