@@ -9,7 +9,10 @@
 #include <climits>
 
 namespace {
-constexpr int kTransferTimerPeriodMs = 100;
+// A dialog the window system never shows (nothing exposes it) still starts its
+// transfer after this long.
+constexpr int kUnshownStartMs = 1000;
+constexpr int kBarPeriodMs = 16;
 }
 
 QRect CDownloadDlg::DialogUnitsToPixels(const QFont& font, const QRect& units) {
@@ -56,9 +59,20 @@ int CDownloadDlg::DoModal() {
 }
 
 bool CDownloadDlg::OnInitDialog() {
-    // The window is on screen before any network activity starts.
-    m_nTimer = startTimer(kTransferTimerPeriodMs);
+    // The window is on screen before any network activity starts: the transfer
+    // begins right after the first paint (see paintEvent).
+    m_nTimer = startTimer(kUnshownStartMs);
     return true;
+}
+
+void CDownloadDlg::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    // Queued: the label and bar paint in this same pass and go to the screen
+    // before the transfer takes over.
+    if (m_nTimer != 0 && !m_bStartQueued) {
+        m_bStartQueued = true;
+        QMetaObject::invokeMethod(this, [this] { OnTimer(1); }, Qt::QueuedConnection);
+    }
 }
 
 void CDownloadDlg::timerEvent(QTimerEvent* event) {
@@ -70,7 +84,7 @@ void CDownloadDlg::timerEvent(QTimerEvent* event) {
 void CDownloadDlg::OnTimer(int id) {
     if (id != 1 || m_nTimer == 0)
         return;
-    // Once only: a late tick must not start a second transfer.
+    // Once only: a late tick or paint must not start a second transfer.
     killTimer(m_nTimer);
     m_nTimer = 0;
     CUrlDownload download;
@@ -81,6 +95,14 @@ void CDownloadDlg::OnTimer(int id) {
     done(ok && !m_bCancelRequested ? IDOK : IDCANCEL);
 }
 
+void CDownloadDlg::NeverStart() {
+    // A start already queued by the first paint finds no timer and does nothing.
+    if (m_nTimer != 0) {
+        killTimer(m_nTimer);
+        m_nTimer = 0;
+    }
+}
+
 void CDownloadDlg::closeEvent(QCloseEvent* event) {
     if (m_bTransferring) {
         // The transfer notices at its next pump and ends the dialog itself.
@@ -89,6 +111,7 @@ void CDownloadDlg::closeEvent(QCloseEvent* event) {
         return;
     }
     m_strError = "closed before the transfer began";
+    NeverStart();
     QDialog::closeEvent(event);
 }
 
@@ -99,6 +122,7 @@ void CDownloadDlg::keyPressEvent(QKeyEvent* event) {
     }
     if (event->key() == Qt::Key_Escape) {
         m_strError = "closed before the transfer began";
+        NeverStart();
         done(IDCANCEL);
         return;
     }
@@ -122,8 +146,13 @@ void CUrlDownload::OnProgress(uint64_t progress, uint64_t maximum, uint32_t stat
         bar->setValue(static_cast<int>(std::min(progress, maximum) / m_nScale));
     } else if (statusCode == 5) {
         uint64_t value = progress / m_nScale;
-        if (value <= static_cast<uint64_t>(bar->maximum()))
+        // The bar repaints at once on every change: at most once a frame, and at the end.
+        const bool last = value == static_cast<uint64_t>(bar->maximum());
+        if (value <= static_cast<uint64_t>(bar->maximum()) &&
+            (last || !m_shown.isValid() || m_shown.elapsed() >= kBarPeriodMs)) {
             bar->setValue(static_cast<int>(value));
+            m_shown.start();
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QProgressBar>
 #include <string>
 
@@ -32,13 +33,17 @@ public:
 protected:
     bool OnInitDialog();
     void timerEvent(QTimerEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void OnTimer(int id);
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
     friend class CUrlDownload;
-    int m_nTimer = 0;
+    // Closed before the transfer began: it never begins.
+    void NeverStart();
+    int m_nTimer = 0;  // runs until the transfer starts
+    bool m_bStartQueued = false;
     bool m_bTransferring = false;
     bool m_bCancelRequested = false;
 };
@@ -59,4 +64,5 @@ public:
 private:
     CDownloadDlg* m_pDialog = nullptr;
     uint64_t m_nScale = 1;  // the bar counts in ints; large packages are scaled down
+    QElapsedTimer m_shown;  // since the bar last moved
 };

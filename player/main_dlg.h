@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QImage>
 #include <QPoint>
 #include <QRect>
 #include <atomic>
@@ -118,10 +119,17 @@ public:
     static std::string OutboxFolder();
 
     // --- drawing (main_dlg_paint.cpp)
+    // A paint copies the composition (skin, page view, level bar tiles), made once
+    // per size, picture, page and text flags, then draws the countdown and the
+    // level on top.
     void DrawSkin(QPainter& dc);
     void DrawPage(QPainter& dc);
+    void DrawCountdown(QPainter& dc);
+    QRect CountdownRect() const;
     // Draws the level bar into dc, or straight into the window when dc is null.
     void DrawLevel(QPainter* dc);
+    // How many times the composition was made.
+    int GetCompositionCount() const { return m_nCompositions; }
     void OnRecordLevel(WPARAM level);
     QRect LevelBarRect() const;
     void InvalidateControls();
@@ -185,7 +193,11 @@ private:
     void OpenDeferredSound();
     void UpdateTimer();  // the pulse, running only while something moves on by itself
     bool CountdownShows() const;
-    QRect CountdownArea() const;
+    const QImage& Composition(QPainter& target);
+    void DrawLevelTiles(QPainter& dc);
+    void DrawLevelFill(QPainter& dc);
+    // The device-pixel size at which the current view shows a picture.
+    CPicture::ShownSize ShownPictureSize() const;
     uint32_t Now();
     int ShowMessage(const std::string& text, UINT type = MB_OK);
     // Whether to send the take just recorded: IDYES or IDNO.
@@ -230,6 +242,17 @@ private:
     bool m_bDestroyed = false;
     bool m_bOwnStateChange = false;
     QMetaObject::Connection m_idleConnection;
+
+    struct CompositionKey {
+        QSize size;
+        qreal dpr = 0;
+        quint64 picture = 0;
+        int page = -1, flags = 0, fontSize = 0, dpiY = 0;
+        bool operator==(const CompositionKey&) const = default;
+    };
+    QImage m_composed;
+    CompositionKey m_composedKey;
+    int m_nCompositions = 0;
 
     // Fallback window move and resize where the window system offers none.
     int m_nDragHit = 0;

@@ -1,12 +1,16 @@
 // Painting: skin frame and bottom bar, countdown, page view with picture and texts,
 // and the level bar.
+#include <malloc.h>
+
 #include <QFontMetrics>
 #include <QPaintEvent>
+#include <QPaintEngine>
 #include <QPainter>
+#include <QRegion>
+#include <QTimer>
 
 #include "codepage.h"
 #include "main_dlg.h"
-#include "mem_dc.h"
 #include "tick_clock.h"
 
 namespace {
@@ -17,6 +21,7 @@ const QColor kTextBeside(255, 255, 255);
 const QColor kTextOver(0, 0, 0);
 const QColor kCountdown(255, 255, 0);
 const QColor kLevelFill(254, 212, 128);
+constexpr int kTrimAfterMs = 1000;
 
 QRect ToQRect(const RectL& r) { return QRect(r.left, r.top, r.Width(), r.Height()); }
 
@@ -29,13 +34,77 @@ QString Display(const std::string& cp949) {
 }  // namespace
 
 void CMainDlg::paintEvent(QPaintEvent* event) {
-    QPainter target(this);
-    CKtMemDC memDC(&target, event->rect());
-    QPainter& dc = *memDC.painter();
-    dc.fillRect(rect(), kWindowBackground);
-    DrawSkin(dc);
-    DrawPage(dc);
-    DrawLevel(&dc);
+    // Qt's backing store already double-buffers: the composed frame is copied
+    // straight onto it, and only what changes between compositions goes on top.
+    QPainter dc(this);
+    const QImage& frame = Composition(dc);
+    const QRect area = event->rect() & rect();
+    const qreal dpr = frame.devicePixelRatio();
+    dc.setCompositionMode(QPainter::CompositionMode_Source);
+    dc.drawImage(area, frame, QRectF(area.x() * dpr, area.y() * dpr, area.width() * dpr, area.height() * dpr));
+    dc.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    DrawCountdown(dc);
+    DrawLevelFill(dc);
+}
+
+const QImage& CMainDlg::Composition(QPainter& target) {
+    CCfgPack* pack = m_bLessonLoaded ? m_cfg.GetPack(m_nCurPage) : nullptr;
+    CompositionKey key;
+    key.size = size();
+    key.dpr = devicePixelRatioF();
+    key.picture = m_picture.GetSerial();
+    key.page = m_bLessonLoaded ? m_nCurPage : -1;
+    key.flags = (m_bShowQuestion ? 1 : 0) | (m_bShowAnswer ? 2 : 0) | (m_bTestMode ? 4 : 0) |
+                (m_cfg.textBesidePicture ? 8 : 0);
+    key.fontSize = pack ? static_cast<int>(pack->fontSize) : 0;
+    key.dpiY = logicalDpiY();
+    if (!m_composed.isNull() && key == m_composedKey)
+        return m_composed;
+
+    // In the format of the surface it is copied to, so the copy is a plain blit.
+    QImage::Format format = QImage::Format_ARGB32_Premultiplied;
+    const QPaintDevice* surface = target.paintEngine() ? target.paintEngine()->paintDevice() : nullptr;
+    if (surface && surface->devType() == QInternal::Image) {
+        const QImage::Format f = static_cast<const QImage*>(surface)->format();
+        if (f == QImage::Format_RGB32 || f == QImage::Format_ARGB32_Premultiplied)
+            format = f;
+    }
+    const QSize pixels(qMax(1, qRound(width() * key.dpr)), qMax(1, qRound(height() * key.dpr)));
+    if (m_composed.size() != pixels || m_composed.format() != format)
+        m_composed = QImage(pixels, format);
+    m_composed.setDevicePixelRatio(key.dpr);
+    // Texts are measured and drawn for the window's resolution.
+    m_composed.setDotsPerMeterX(qRound(logicalDpiX() / 0.0254));
+    m_composed.setDotsPerMeterY(qRound(logicalDpiY() / 0.0254));
+    {
+        QPainter dc(&m_composed);
+        // Every pixel is filled once: the frame's background, which the skin
+        // covers where its pieces are, and the view, by DrawPage.
+        QRegion frame(rect());
+        frame -= ToQRect(m_rcView);
+        for (const QRect& r : frame)
+            dc.fillRect(r, kWindowBackground);
+        DrawSkin(dc);
+        DrawPage(dc);
+        DrawLevelTiles(dc);
+    }
+    // The composition is the picture's one copy now; another composition decodes
+    // it again at the size it then needs.
+    m_picture.ReleasePixels();
+#ifdef __GLIBC__
+    // The decode's temporaries (a large JPEG at half its size is some megabytes)
+    // and the start's would otherwise stay in the heap, counted against the player
+    // while it sits on the page. Handed back once the pages stop changing, so that
+    // quick page changes reuse them.
+    const int composition = m_nCompositions + 1;
+    QTimer::singleShot(kTrimAfterMs, this, [this, composition] {
+        if (composition == m_nCompositions)
+            malloc_trim(0);
+    });
+#endif
+    m_composedKey = key;
+    ++m_nCompositions;
+    return m_composed;
 }
 
 void CMainDlg::DrawSkin(QPainter& dc) {
@@ -64,22 +133,40 @@ void CMainDlg::DrawSkin(QPainter& dc) {
     QSize logo = size(153);
     int h140 = size(140).height();
     m_skin[153].Draw(dc, (W - logo.width()) / 2, H - h140 + (h140 - logo.height()) / 2 + 3);
+    m_skin[155].Draw(dc, W - 273, H - 35);
+}
 
+CPicture::ShownSize CMainDlg::ShownPictureSize() const {
+    // Taken from the window now; the result may be used on another thread.
+    const RectL area = PictureArea(m_rcView, m_cfg.textBesidePicture != 0);
+    const int dpiX = logicalDpiX(), dpiY = logicalDpiY();
+    const qreal dpr = devicePixelRatioF();
+    return [area, dpiX, dpiY, dpr](const QSize& himetric) {
+        const QSize natural = CPicture::HimetricToPixels(himetric, dpiX, dpiY);
+        PictureFit fit = FitPicture(area, natural.width(), natural.height());
+        if (fit.dw <= 0 || fit.dh <= 0)
+            return QSize();
+        // As CPicture::Draw sizes it for this window.
+        return QSize(qMax(1, qRound(fit.dw * dpr)), qMax(1, qRound(fit.dh * dpr)));
+    };
+}
+
+QRect CMainDlg::CountdownRect() const { return ToQRect(::CountdownRect(width(), height())); }
+
+void CMainDlg::DrawCountdown(QPainter& dc) {
+    if (!((m_bTestRunning || m_bAutoPlaying) && !IsPlaying() && m_dwWaitStart != 0))
+        return;
+    CCfgPack* pack = m_cfg.GetPack(m_nCurPage);
+    DWORD wait = pack ? pack->waitSeconds : 0;
+    int remaining = CountdownSeconds(wait, Now(), m_dwWaitStart);
     CAutoFont countdownFont;
     countdownFont.SetFaceName("굴림");
     countdownFont.SetHeight(-12);
-    m_skin[155].Draw(dc, W - 273, H - 35);
-
-    if ((m_bTestRunning || m_bAutoPlaying) && !IsPlaying() && m_dwWaitStart != 0) {
-        CCfgPack* pack = m_cfg.GetPack(m_nCurPage);
-        DWORD wait = pack ? pack->waitSeconds : 0;
-        int remaining = CountdownSeconds(wait, Now(), m_dwWaitStart);
-        dc.save();
-        dc.setPen(kCountdown);
-        dc.setFont(countdownFont.font(dc.device()));
-        dc.drawText(ToQRect(CountdownRect(W, H)), Qt::AlignCenter | Qt::TextSingleLine, QString::number(remaining));
-        dc.restore();
-    }
+    dc.save();
+    dc.setPen(kCountdown);
+    dc.setFont(countdownFont.font(dc.device()));
+    dc.drawText(CountdownRect(), Qt::AlignCenter | Qt::TextSingleLine, QString::number(remaining));
+    dc.restore();
 }
 
 void CMainDlg::DrawPage(QPainter& dc) {
@@ -90,7 +177,7 @@ void CMainDlg::DrawPage(QPainter& dc) {
     RectL area = PictureArea(view, beside);
     PictureFit fit;
     if (m_picture.IsLoaded()) {
-        QSize size = m_picture.GetSizeInPixels(dc.device());
+        QSize size = m_picture.GetSizeInPixels(this);
         fit = FitPicture(area, size.width(), size.height());
         m_picture.Draw(dc, fit.x, fit.y, fit.dw, fit.dh);
     }
@@ -100,7 +187,7 @@ void CMainDlg::DrawPage(QPainter& dc) {
         return;
 
     RectL tr = TextRect(view, fit, beside);
-    m_fontText.SetHeight(FontHeightForPoints(static_cast<int>(pack->fontSize), dc.device()->logicalDpiY()));
+    m_fontText.SetHeight(FontHeightForPoints(static_cast<int>(pack->fontSize), logicalDpiY()));
     const bool showQuestion = m_bShowQuestion && !m_bTestMode && !pack->questionText.empty();
     const bool showAnswer = m_bShowAnswer && !m_bTestMode && !pack->answerText.empty();
     if (!showQuestion && !showAnswer)
@@ -140,15 +227,24 @@ void CMainDlg::DrawLevel(QPainter* dc) {
             repaint(LevelBarRect().adjusted(0, 0, 1, 0));
         return;
     }
+    DrawLevelTiles(*dc);
+    DrawLevelFill(*dc);
+}
+
+void CMainDlg::DrawLevelTiles(QPainter& dc) {
     CKtBitmap& tile = m_skin[163];
     QSize t = tile.GetSize();
     RectL bar = LevelBar(width(), height(), t.height());
     if (t.width() > 0)
         for (int x = bar.left; x < bar.right; x += t.width())
-            tile.DrawPart(*dc, x, bar.top, std::min(t.width(), bar.right - x), t.height(), 0, 0);
+            tile.DrawPart(dc, x, bar.top, std::min(t.width(), bar.right - x), t.height(), 0, 0);
+}
+
+void CMainDlg::DrawLevelFill(QPainter& dc) {
+    RectL bar = LevelBar(width(), height(), m_skin[163].GetSize().height());
     int right = LevelFillRight(m_nLevel, bar);
     if (right > bar.left)
-        dc->fillRect(QRect(bar.left, bar.top, right - bar.left, bar.Height()), kLevelFill);
+        dc.fillRect(QRect(bar.left, bar.top, right - bar.left, bar.Height()), kLevelFill);
 }
 
 void CMainDlg::OnRecordLevel(WPARAM level) {

@@ -1,5 +1,7 @@
 // The player's commands, enable rules and 500 ms pulse.
 #include <QMetaObject>
+#include <future>
+#include <system_error>
 
 #include "codepage.h"
 #include "diagnostics.h"
@@ -214,12 +216,23 @@ void CMainDlg::GoToPage(int index, bool soundLater) {
     } else {
         std::string failed;
         const std::string picture = TempPath(pack->pictureFile);
-        const bool pictureOpened = m_picture.Load(picture);
-        if (!pictureOpened)
-            failed = WhyNotOpened("picture", pack->pictureFile, picture, "does not decode (damaged, or too large)");
         const std::string sound = TempPath(pack->soundFile);
+        // The picture decodes on a second core while the sound opens, at the size
+        // the view shows it: a large picture never sits in memory whole.
+        const CPicture::ShownSize shown = ShownPictureSize();
+        std::future<bool> decoding;
+        try {
+            decoding = std::async(std::launch::async, [this, picture, shown] { return m_picture.Load(picture, shown); });
+        } catch (const std::system_error&) {
+            // No thread to be had: decoded here, after the sound.
+        }
+        // The first page's sound is only named here and read at its first Play, off
+        // the start's critical path.
         const bool soundOpened = soundLater && !sound.empty() && FileExists(sound) ? m_player.OpenLater(sound)
                                                                                    : m_player.Open(sound);
+        const bool pictureOpened = decoding.valid() ? decoding.get() : m_picture.Load(picture, shown);
+        if (!pictureOpened)
+            failed = WhyNotOpened("picture", pack->pictureFile, picture, "does not decode (damaged, or too large)");
         if (!soundOpened)
             failed += (failed.empty() ? "" : "; ") + WhyNotOpened("sound", pack->soundFile, sound, kSoundUnplayable);
         if (!failed.empty())
@@ -239,18 +252,13 @@ void CMainDlg::OnTimer(int id) {
     // and a button whose state changes repaints itself.
     const bool countdown = CountdownShows();
     if (countdown || m_bCountdownShown)
-        update(CountdownArea());
+        update(CountdownRect());
     m_bCountdownShown = countdown;
     UpdateDialogControls();
 }
 
 bool CMainDlg::CountdownShows() const {
     return (m_bTestRunning || m_bAutoPlaying) && !m_player.m_bPlaying && m_dwWaitStart != 0;
-}
-
-QRect CMainDlg::CountdownArea() const {
-    const RectL r = CountdownRect(width(), height());
-    return QRect(r.left, r.top, r.Width(), r.Height());
 }
 
 // The pulse runs only while something moves on by itself: a sound plays, an automatic
@@ -266,7 +274,7 @@ void CMainDlg::UpdateTimer() {
         killTimer(m_nTimerId);
         m_nTimerId = 0;
         if (m_bCountdownShown) {
-            update(CountdownArea());
+            update(CountdownRect());
             m_bCountdownShown = false;
         }
     }

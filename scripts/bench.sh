@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks into build-bench/ and runs them, each beside its anchor.
-#   scripts/bench.sh [name...]     names: codec extract upload paint recorder fft sound idle idle-pulse idle-pipewire realtime
+#   scripts/bench.sh [name...]     names: codec extract upload paint startup memory recorder fft sound idle
+#                                  idle-pulse idle-pipewire realtime
 # realtime records for 10 minutes at real-time pace; it runs only when named, as do
 # idle-pulse and idle-pipewire (the idle measures on a private sound server).
 set -euo pipefail
@@ -9,7 +10,7 @@ BUILD_DIR=build-bench scripts/build.sh -DVORUR_BUILD_BENCH=ON -DVORUR_BUILD_TEST
 B=build-bench/bin
 export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} VORUR_MIXER=sim
 names=("$@")
-[ ${#names[@]} -gt 0 ] || names=(codec extract upload paint recorder fft sound idle)
+[ ${#names[@]} -gt 0 ] || names=(codec extract upload paint startup memory recorder fft sound idle)
 for name in "${names[@]}"; do
   echo "== $name"
   case $name in
@@ -17,6 +18,8 @@ for name in "${names[@]}"; do
     extract) "$B/bench_lesson_extract" ;;
     upload) "$B/net_upload_bench" ;;
     paint) "$B/bench_player_paint" ;;
+    startup) "$B/bench_player_launch" startup ;;  # on a private Xvfb of its own
+    memory) "$B/bench_player_launch" memory ;;
     recorder) "$B/recorder_bench" buffers ;;
     fft) "$B/recorder_bench" fft ;;
     sound) "$B/bench_sound_open" ;;

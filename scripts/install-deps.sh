@@ -19,6 +19,7 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
   xvfb xauth xdotool x11-utils imagemagick xclip
+  libxcb1-dev  # the start-up benchmark watches the windows being mapped
   espeak-ng sox libsox-fmt-base libsox-fmt-mp3 mpg123 unzip zip curl
   pulseaudio pulseaudio-utils
   # the desktop tests' second sound server, with its session manager and bus

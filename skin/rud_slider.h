@@ -12,7 +12,10 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QSlider>
+
+class QStyle;
 
 class CRudSliderCtrl : public QSlider {
     Q_OBJECT
@@ -34,4 +37,17 @@ protected:
 
 private:
     bool m_bTracking = false;  // a left press on this slider is in progress
+
+    // What the last drawing was made of.
+    struct PaintKey {
+        QSize size;
+        qreal dpr = 0;
+        int state = 0, activeSubControls = 0, minimum = 0, maximum = 0, position = 0;
+        bool focus = false;
+        qint64 palette = 0;
+        const QStyle* style = nullptr;
+        bool operator==(const PaintKey&) const = default;
+    };
+    QImage m_painted;
+    PaintKey m_paintedKey;
 };

@@ -770,6 +770,45 @@ TEST_F(MainWindowTest, PictureIsCentredOnBlackAndTheViewFollowsTheWindow) {
     EXPECT_TRUE(IsBlack(shot.At(868, 300)));
 }
 
+TEST_F(MainWindowTest, PaintsCopyOneCompositionMadeAgainOnlyForANewSizePageOrTexts) {
+    Start(OnePage("What colour is it?", "Cyan.", false));
+    Show();
+    QCoreApplication::processEvents();
+    struct Step {
+        const char* what;
+        std::function<void()> action;
+        bool composedAgain;
+    };
+    const std::vector<Step> steps = {
+        {"a full repaint", [&] { m_dlg->repaint(); }, false},
+        {"the countdown's box alone", [&] { m_dlg->repaint(m_dlg->CountdownRect()); }, false},
+        {"a level message", [&] {
+             QCoreApplication::postEvent(m_dlg.get(), new CWindowMessageEvent(WM_RECORD_LEVEL, 95, 0));
+             QCoreApplication::processEvents();
+         }, false},
+        {"a tick", [&] { Tick(500); }, false},
+        {"the question shown", [&] { Click(IDC_SHOW_QUESTION); }, true},
+        {"the answer shown", [&] { Click(IDC_SHOW_ANSWER); }, true},
+        {"the next page", [&] { Click(IDC_NEXT); }, true},
+        {"a resize", [&] { m_dlg->resize(900, 650); }, true},
+        {"a repaint at the new size", [&] { m_dlg->repaint(); }, false},
+    };
+    for (const Step& step : steps) {
+        const int before = m_dlg->GetCompositionCount();
+        Shot expected = Grab();  // composes first where something changed
+        step.action();
+        QCoreApplication::processEvents();
+        Shot shot = Grab();
+        const int made = m_dlg->GetCompositionCount() - before;
+        EXPECT_EQ(made > 0, step.composedAgain) << step.what << ": composed " << made << " times";
+        if (!step.composedAgain && std::string(step.what) != "a level message")
+            EXPECT_EQ(shot.Image(), expected.Image()) << step.what;
+        // The composition holds the page picture's one copy.
+        EXPECT_TRUE(m_dlg->m_picture.IsLoaded()) << step.what;
+        EXPECT_TRUE(m_dlg->m_picture.GetImage().isNull()) << step.what;
+    }
+}
+
 TEST_F(MainWindowTest, LevelMessagesFillTheBarFromItsLeftEnd) {
     Start(OnePage("", "", false));
     Show();

@@ -3,6 +3,8 @@
 #include <QImage>
 #include <QPainter>
 #include <cmath>
+#include <cstdio>
+#include <functional>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -181,6 +183,54 @@ TEST(Picture, DrawStretchesIntoTheRectangleAndReusesTheScaledCopy) {
         EXPECT_TRUE(pic.Draw(p, 0, 0, 100, 50));
     }
     EXPECT_EQ(pic.GetScaleCount(), 3);
+}
+
+TEST(Picture, DecodedAtTheShownSizeKeepsOneCopyAndDecodesAgainFromItsFile) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir.file("page.jpg"), Encode(TwoColour(400, 200), "JPG")));
+    CPicture pic;
+    QSize askedFor;
+    ASSERT_TRUE(pic.Load(dir.file("page.jpg"), [&](const QSize& himetric) {
+        askedFor = himetric;
+        return QSize(100, 50);
+    }));
+    // Sized by what is stored, kept at what is shown.
+    EXPECT_EQ(askedFor, pic.GetHimetricSize());
+    EXPECT_EQ(pic.GetSizeInPixels(nullptr), QSize(400, 200));
+    EXPECT_EQ(pic.GetImage().size(), QSize(100, 50));
+
+    QImage target(200, 100, QImage::Format_RGB32);
+    auto draw = [&](int w, int h) {
+        target.fill(Qt::green);
+        QPainter p(&target);
+        return pic.Draw(p, 0, 0, w, h);
+    };
+    auto colours = [&](int w, int h) {
+        return target.pixelColor(w / 8, h / 2).red() > 200 && target.pixelColor(w * 7 / 8, h / 2).blue() > 200;
+    };
+    struct Step {
+        const char* what;
+        std::function<void()> before;
+        QSize size;
+        int scaleCount;  // after drawing
+        bool drawn;
+    };
+    const std::vector<Step> steps = {
+        {"at the shown size: the kept copy", [] {}, {100, 50}, 0, true},
+        {"released: decoded again", [&] { pic.ReleasePixels(); }, {100, 50}, 1, true},
+        {"larger: decoded again, not scaled up", [] {}, {200, 100}, 2, true},
+        {"the file gone: scaled from the copy", [&] { std::remove(dir.file("page.jpg").c_str()); }, {60, 30}, 3, true},
+        {"the file gone and released: nothing to draw", [&] { pic.ReleasePixels(); }, {100, 50}, 4, false},
+    };
+    for (const Step& step : steps) {
+        step.before();
+        EXPECT_TRUE(pic.IsLoaded()) << step.what;
+        EXPECT_TRUE(draw(step.size.width(), step.size.height())) << step.what;
+        EXPECT_EQ(pic.GetScaleCount(), step.scaleCount) << step.what;
+        EXPECT_EQ(colours(step.size.width(), step.size.height()), step.drawn) << step.what;
+        if (step.drawn)
+            EXPECT_EQ(pic.GetImage().size(), step.size) << step.what;  // one copy, at the size drawn
+    }
 }
 
 TEST(MemDC, PaintsOffscreenAndCopiesTheClipBoxOnceAtTheEnd) {
