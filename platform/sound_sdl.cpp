@@ -7,6 +7,7 @@
 #include <SDL_mixer.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -30,6 +31,10 @@ constexpr auto kReopenEvery = std::chrono::seconds(1);
 // otherwise mix silence for ever and keep the sound server's sink from suspending.
 // Long enough that Stop then Play, or a page change then Play, keeps the device.
 constexpr auto kCloseWhenIdleAfter = std::chrono::seconds(1);
+// A queued sound whose device has taken nothing for this long (a sound server that
+// hangs) goes on on the clock instead, so that its page, and a run, still end. Longer
+// than the largest block a slow sink asks for at once.
+constexpr auto kStalledAfter = std::chrono::seconds(3);
 
 // A decoded sound, freed without SDL_mixer: the chunk was never given to a mixer
 // channel, so no lock of the mixer is needed, and it may go while the device is closed.
@@ -51,6 +56,7 @@ struct Voice {
     // Played while no device would open: the cursor runs on the clock from here, so the
     // page keeps its length, silently, as on a device that went away.
     bool silent = false;
+    std::chrono::steady_clock::time_point movedAt;  // queued, or last mixed
     std::chrono::steady_clock::time_point silentSince;
     uint32_t silentFrom = 0;
 };
@@ -127,9 +133,14 @@ public:
 
     void Queue(Voice* voice) {
         std::lock_guard<std::mutex> lock(m_lock);
+        if (voice->silent) {
+            voice->cursor = SilentCursor(*voice);
+            voice->silent = false;
+        }
         if (voice->queued || voice->cursor >= voice->frames)
             return;
         voice->queued = true;
+        voice->movedAt = std::chrono::steady_clock::now();
         m_queue.push_back(voice);
     }
 
@@ -155,8 +166,16 @@ public:
         voice->silentSince = std::chrono::steady_clock::now();
     }
 
-    uint32_t CursorMs(const Voice* voice) {
+    uint32_t CursorMs(Voice* voice) {
         std::lock_guard<std::mutex> lock(m_lock);
+        if (voice->queued && std::chrono::steady_clock::now() - voice->movedAt >= kStalledAfter) {
+            // The device stopped taking sound: the rest of it passes unheard, from
+            // where the device stopped, as on a device that went away.
+            UnqueueLocked(voice);
+            voice->silent = true;
+            voice->silentSince = voice->movedAt;
+            voice->silentFrom = voice->cursor;
+        }
         const uint32_t cursor = voice->silent ? SilentCursor(*voice) : voice->cursor;
         uint32_t ms = FramesToMs(cursor);
         // The length is read as "ended": inside the last millisecond, not yet.
@@ -241,6 +260,7 @@ private:
         m_silence = SDL_AUDIO_ISSIGNED(format) ? 0 : 0x80;
         // The hook replaces the mixer's music stream: it is called for every buffer the
         // device takes, before the (unused) channels are added.
+        m_lastMix.store(std::chrono::steady_clock::now().time_since_epoch().count());
         Mix_HookMusic(&CSdlSoundOutput::MixHook, this);
         m_audioOpen = true;
         return true;
@@ -343,6 +363,11 @@ private:
         // clock: the device keeps running while one goes on.
         if (CPlaybackTap::Instance().IsAttached())
             return true;
+        // Closing waits for SDL's audio thread, which waits on a sound server that has
+        // stopped answering; with the open lock held that would stall every Open and
+        // Play behind it. Such a device is closed once it mixes again.
+        if (m_audioOpen && (ServerSeemsHung() || SinceLastMix() > kStalledAfter))
+            return true;
         CloseAudio();
         return false;
     }
@@ -371,9 +396,15 @@ private:
         m_queue.erase(std::remove(m_queue.begin(), m_queue.end(), voice), m_queue.end());
     }
 
+    std::chrono::steady_clock::duration SinceLastMix() const {
+        const auto last = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(m_lastMix.load()));
+        return std::chrono::steady_clock::now() - last;
+    }
+
     // Runs on SDL's audio thread.
     static void MixHook(void* userdata, Uint8* stream, int len) {
         auto* self = static_cast<CSdlSoundOutput*>(userdata);
+        self->m_lastMix.store(std::chrono::steady_clock::now().time_since_epoch().count());
         SDL_memset(stream, self->m_silence, static_cast<size_t>(len));
         const uint32_t want = static_cast<uint32_t>(len / self->m_frameBytes);
         bool ended = false;
@@ -385,6 +416,7 @@ private:
                 SDL_MixAudioFormat(stream, voice->samples + static_cast<size_t>(voice->cursor) * self->m_frameBytes,
                                    self->m_format, n * static_cast<uint32_t>(self->m_frameBytes), SDL_MIX_MAXVOLUME);
                 voice->cursor += n;
+                voice->movedAt = std::chrono::steady_clock::now();
             }
             if (voice->cursor >= voice->frames) {
                 // Ended by itself: the cursor rests on the last frame, so the position
@@ -419,6 +451,7 @@ private:
     int m_frameBytes = 4;
     Uint8 m_silence = 0;
 
+    std::atomic<int64_t> m_lastMix{0};  // when the audio callback last ran, steady clock
     std::mutex m_lock;  // shared with the audio callback; no SDL call is made under it
     std::vector<Voice*> m_queue;
 
