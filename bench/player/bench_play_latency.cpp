@@ -8,6 +8,7 @@
 // own choice if unset).
 //
 //   bench_play_latency [runs] [IDLE_SECONDS]
+#include "../bench_util.h"
 #include "mci_player.h"
 #include "sound_sdl.h"
 
@@ -30,12 +31,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr double kTargetMs = 30;
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+using bench::Ms;
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
+using bench::Median;
 
 double Max(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
 

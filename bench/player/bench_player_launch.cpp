@@ -7,6 +7,8 @@
 //            target: at most the anchor's + 8 MB; and what a 3000 x 2000 page
 //            picture costs beyond one of the size it is shown at.
 //   bench_player_launch startup|memory [runs]
+#include "../bench_util.h"
+#include "page_jpeg.h"
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -40,27 +42,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
-std::string JpegBytes(int w, int h) {
-    QImage image(w, h, QImage::Format_RGB32);
-    QPainter p(&image);
-    QLinearGradient g(0, 0, w, h);
-    g.setColorAt(0, QColor(30, 90, 160));
-    g.setColorAt(1, QColor(220, 180, 60));
-    p.fillRect(image.rect(), g);
-    for (int i = 0; i < 400; ++i)
-        p.fillRect((i * 7919) % w, (i * 104729) % h, w / 50, h / 50, QColor::fromHsv(i % 360, 200, 220));
-    p.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG", 90);
-    return bytes.toStdString();
-}
+using bench::Median;
 
 // A one-page lesson whose picture is w x h.
 bool MakeLesson(const std::string& path, const std::string& sound, int w, int h) {
@@ -76,7 +58,7 @@ bool MakeLesson(const std::string& path, const std::string& sound, int w, int h)
     cfg.packs.Add(pack);
     std::string error;
     if (!WritePackage(path, cfg,
-                      {PackageFile::FromBytes("page.jpg", JpegBytes(w, h)),
+                      {PackageFile::FromBytes("page.jpg", PageJpegBytes(w, h)),
                        PackageFile::FromPath(fs::path(sound).filename(), sound)},
                       &error)) {
         std::fprintf(stderr, "bench: %s\n", error.c_str());

@@ -7,6 +7,8 @@
 // onto an image; the picture must be near-identical to the JPEG decoded whole and
 // smoothly scaled. VORUR_BENCH_SHOTS=DIR saves the grabs there.
 //   bench_player_paint [iterations]
+#include "../bench_util.h"
+#include "page_jpeg.h"
 #include <QApplication>
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -36,27 +38,7 @@ public:
     int Show(const std::string&, UINT) override { return IDOK; }
 };
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
-std::string JpegBytes(int w, int h) {
-    QImage image(w, h, QImage::Format_RGB32);
-    QPainter p(&image);
-    QLinearGradient g(0, 0, w, h);
-    g.setColorAt(0, QColor(30, 90, 160));
-    g.setColorAt(1, QColor(220, 180, 60));
-    p.fillRect(image.rect(), g);
-    for (int i = 0; i < 400; ++i)
-        p.fillRect((i * 7919) % w, (i * 104729) % h, 60, 40, QColor::fromHsv(i % 360, 200, 220));
-    p.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG", 90);
-    return bytes.toStdString();
-}
+using bench::Median;
 
 struct Difference {
     int pixels = 0;      // pixels that differ at all
@@ -129,7 +111,7 @@ int main(int argc, char** argv) {
         sound = work + "/page.wav";
         std::system(("sox -n -r 44100 -c 2 '" + sound + "' synth 5 sine 440").c_str());
     }
-    std::string jpeg = JpegBytes(3000, 2000);
+    std::string jpeg = PageJpegBytes(3000, 2000);
 
     CCfgFile cfg;
     cfg.packs.RemoveAll();

@@ -4,6 +4,7 @@
 // SDL_AUDIODRIVER says (dummy if unset).
 //
 //   bench_sound_open [iterations]
+#include "../bench_util.h"
 #include "mci_player.h"
 #include "sound_sdl.h"
 
@@ -23,12 +24,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+using bench::Ms;
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
+using bench::Median;
 
 // Decodes a whole MP3 to 16-bit PCM; returns the bytes produced.
 size_t DecodeMp3(const std::string& path) {
