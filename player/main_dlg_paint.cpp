@@ -154,7 +154,7 @@ CPicture::ShownSize CMainDlg::ShownPictureSize() const {
 QRect CMainDlg::CountdownRect() const { return ToQRect(::CountdownRect(width(), height())); }
 
 void CMainDlg::DrawCountdown(QPainter& dc) {
-    if (!((m_bTestRunning || m_bAutoPlaying) && !IsPlaying() && m_dwWaitStart != 0))
+    if (!CountdownShows())
         return;
     CCfgPack* pack = m_cfg.GetPack(m_nCurPage);
     DWORD wait = pack ? pack->waitSeconds : 0;
