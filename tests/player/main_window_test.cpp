@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <QScreen>
 #include <QStyle>
@@ -29,14 +30,19 @@
 
 namespace {
 
-// Runs `inspect` on the modal dialog once it is up; it must close the dialog.
+// Runs `inspect` on the modal dialog once it is up and shown, as a learner
+// would meet it; it must close the dialog.
 void WhenModal(std::function<void(QWidget*)> inspect) {
     auto* poll = new QTimer;
     QObject::connect(poll, &QTimer::timeout, [poll, inspect] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
+        if (QPointer<QWidget> modal = QApplication::activeModalWidget()) {
             poll->stop();
             poll->deleteLater();
-            inspect(modal);
+            // (On Wayland, closing a box before the compositor has configured
+            // it is a race no learner can run.)
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(modal, 5000)) << "the box never showed";
+            if (modal)
+                inspect(modal);
         }
     });
     poll->start(10);
@@ -704,8 +710,9 @@ TEST(StandardDialogs, StandCentredOverTheirOwnerWithOnlyTheButtonsTheyNeed) {
             seeAndClose(seen);
             CQtMessageBox(boxOwner).Show("전송이 완료 되었습니다.", type);
             const QPoint centre = boxOwner ? ownerCentre : screen.center();
-            if (placed)
+            if (placed) {
                 EXPECT_LE((seen.geometry.center() - centre).manhattanLength(), 2) << type << " " << !!boxOwner;
+            }
             EXPECT_EQ(seen.transientParent, boxOwner ? owner.windowHandle() : nullptr);
             EXPECT_FALSE(seen.flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)) << type;
             EXPECT_TRUE(seen.flags & Qt::WindowCloseButtonHint) << type;
@@ -720,10 +727,11 @@ TEST(StandardDialogs, StandCentredOverTheirOwnerWithOnlyTheButtonsTheyNeed) {
     EXPECT_FALSE(chooser.flags & Qt::WindowMinimizeButtonHint);
     // Too large for the owner on this small screen: kept on the screen, give or
     // take a window frame's margin.
-    if (placed)
+    if (placed) {
         EXPECT_LE((CentredRect(chooser.geometry.size(), owner.geometry(), screen).topLeft() -
                    chooser.geometry.topLeft()).manhattanLength(),
                   4);
+    }
 }
 
 // ---- drawing, read back from the rendered window
@@ -801,8 +809,9 @@ TEST_F(MainWindowTest, PaintsCopyOneCompositionMadeAgainOnlyForANewSizePageOrTex
         Shot shot = Grab();
         const int made = m_dlg->GetCompositionCount() - before;
         EXPECT_EQ(made > 0, step.composedAgain) << step.what << ": composed " << made << " times";
-        if (!step.composedAgain && std::string(step.what) != "a level message")
+        if (!step.composedAgain && std::string(step.what) != "a level message") {
             EXPECT_EQ(shot.Image(), expected.Image()) << step.what;
+        }
         // The composition holds the page picture's one copy.
         EXPECT_TRUE(m_dlg->m_picture.IsLoaded()) << step.what;
         EXPECT_TRUE(m_dlg->m_picture.GetImage().isNull()) << step.what;
