@@ -156,9 +156,10 @@ menu entry through vorur-ozudiz-demo.")
 # Libraries from dpkg-shlibdeps; the rest is loaded at run time: the Qt platform
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # plugins, Qt's Korean texts of the standard dialogs, the fonts of Korean text and
-# the serif of the page texts, and SDL_mixer, which the player loads on first use.
+# the serif of the page texts, and the libraries the programs load on first use:
+# libcurl, libpulse, SDL2 and SDL_mixer.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-qpa-plugins, qt6-translations-l10n, fonts-nanum, fonts-liberation2, libsdl2-mixer-2.0-0")
+    "qt6-qpa-plugins, qt6-translations-l10n, fonts-nanum, fonts-liberation2, libcurl4, libpulse0, libsdl2-2.0-0, libsdl2-mixer-2.0-0")
 # Recording and page sounds go through a PulseAudio-compatible sound server; on a
 # Wayland desktop the player runs natively with Qt's Wayland platform.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio, qt6-wayland")

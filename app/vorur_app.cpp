@@ -10,13 +10,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <thread>
 
 #include "codec_binding.h"
+#include "curl_lazy.h"
 #include "diagnostics.h"
 #include "download_dlg.h"
 #include "instance_lock.h"
 #include "launch_link.h"
 #include "main_dlg.h"
+#include "mixer.h"
 #include "paths.h"
 #include "qt_services.h"
 #include "resources.h"
@@ -150,6 +153,14 @@ BOOL CVorur_OzudizApp::InitInstance() {
         m_messageBox->Show(FormatMessage("%s 파일을 찾을 수 없습니다.", CodecLibraryFileName()), MB_OK);
         return 0;
     }
+
+    // The download needs libcurl once its dialog shows, and the mixer libpulse once
+    // the lesson opens: both load meanwhile, on a thread of their own (after the
+    // codec library, as two loads at once would only wait for each other).
+    std::thread([] {
+        PreloadCurl();
+        PreloadMixerLibrary();
+    }).detach();
 
     if (!ReadLaunchArgs() || TerminationRequested())
         return 0;

@@ -7,4 +7,4 @@ add_library(vorur_mixer STATIC
 )
 set_target_properties(vorur_mixer PROPERTIES AUTOMOC OFF)
 target_include_directories(vorur_mixer PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(vorur_mixer PUBLIC vorur_platform vorur_wavein PRIVATE PkgConfig::PULSE)
+target_link_libraries(vorur_mixer PUBLIC vorur_platform vorur_wavein PRIVATE vorur_pulse_lazy)

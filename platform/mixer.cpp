@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "capture_route.h"
+#include "lazy_library.h"
 #include "mixer_sim.h"
 
 IMixerSystem& GetPulseMixerSystem();
@@ -12,15 +13,24 @@ IMixerSystem& GetPulseMixerSystem();
 namespace {
 std::mutex g_choiceLock;
 IMixerSystem* g_system = nullptr;
+
+bool SimChosen() {
+    const char* choice = std::getenv("VORUR_MIXER");
+    return choice && std::strcmp(choice, "sim") == 0;
+}
 }  // namespace
+
+void PreloadMixerLibrary() {
+    if (!SimChosen())
+        PreloadPulse();
+}
 
 IMixerSystem& GetMixerSystem() {
     std::lock_guard<std::mutex> guard(g_choiceLock);
     if (!g_system) {
-        const char* choice = std::getenv("VORUR_MIXER");
         // The capture records from the same place as the mixer describes: the sound
         // server's sources, or, beside the simulated card, SDL's default device.
-        if (choice && std::strcmp(choice, "sim") == 0) {
+        if (SimChosen()) {
             g_system = &GetSimMixerSystem();
             SetCaptureServer(CaptureServer::Sdl);
         } else {

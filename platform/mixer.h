@@ -108,6 +108,10 @@ public:
 // "pulse", the default). Never null.
 IMixerSystem& GetMixerSystem();
 
+// Loads, on the calling thread, the library the chosen backend will talk to the
+// sound server with, so that the first mixer open does not wait for it.
+void PreloadMixerLibrary();
+
 // Chooses the backend again from the environment on the next GetMixerSystem();
 // for tests. Not to be called while mixers are open.
 void ResetMixerSystemForTesting();

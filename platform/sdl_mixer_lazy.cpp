@@ -10,6 +10,8 @@
 #include <SDL_mixer.h>
 #include <string>
 
+#include "lazy_library.h"
+
 namespace {
 
 constexpr const char* kLibrary = "libSDL2_mixer-2.0.so.0";
@@ -27,12 +29,6 @@ struct MixerLibrary {
     void(SDLCALL* freeChunk)(Mix_Chunk*) = nullptr;
 };
 
-template <typename F>
-bool Bind(void* handle, F& f, const char* name) {
-    f = reinterpret_cast<F>(dlsym(handle, name));
-    return f != nullptr;
-}
-
 const MixerLibrary& Library() {
     static const MixerLibrary library = [] {
         MixerLibrary l;
@@ -42,11 +38,11 @@ const MixerLibrary& Library() {
             l.error = std::string("cannot load ") + kLibrary + ": " + (why ? why : "");
             return l;
         }
-        if (!(Bind(l.handle, l.init, "Mix_Init") && Bind(l.handle, l.quit, "Mix_Quit") &&
-              Bind(l.handle, l.openAudioDevice, "Mix_OpenAudioDevice") &&
-              Bind(l.handle, l.querySpec, "Mix_QuerySpec") && Bind(l.handle, l.closeAudio, "Mix_CloseAudio") &&
-              Bind(l.handle, l.hookMusic, "Mix_HookMusic") && Bind(l.handle, l.loadWavRw, "Mix_LoadWAV_RW") &&
-              Bind(l.handle, l.freeChunk, "Mix_FreeChunk"))) {
+        if (!(BindSymbol(l.handle, l.init, "Mix_Init") && BindSymbol(l.handle, l.quit, "Mix_Quit") &&
+              BindSymbol(l.handle, l.openAudioDevice, "Mix_OpenAudioDevice") &&
+              BindSymbol(l.handle, l.querySpec, "Mix_QuerySpec") && BindSymbol(l.handle, l.closeAudio, "Mix_CloseAudio") &&
+              BindSymbol(l.handle, l.hookMusic, "Mix_HookMusic") && BindSymbol(l.handle, l.loadWavRw, "Mix_LoadWAV_RW") &&
+              BindSymbol(l.handle, l.freeChunk, "Mix_FreeChunk"))) {
             l = MixerLibrary();
             l.error = std::string(kLibrary) + " lacks a function the player calls";
         }

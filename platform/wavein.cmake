@@ -7,4 +7,4 @@ add_library(vorur_wavein STATIC
 )
 set_target_properties(vorur_wavein PROPERTIES AUTOMOC OFF)
 target_include_directories(vorur_wavein PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(vorur_wavein PUBLIC vorur_platform PRIVATE PkgConfig::SDL2 PkgConfig::PULSE vorur_sdl_memory)
+target_link_libraries(vorur_wavein PUBLIC vorur_platform PRIVATE vorur_sdl_lazy vorur_pulse_lazy vorur_sdl_memory)

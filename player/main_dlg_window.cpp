@@ -124,7 +124,6 @@ CMainDlg::CMainDlg(const LaunchArgs& args, const MainDlgServices& services, QWid
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
-    setWindowIcon(LoadIconResource(128));
     CreateControls();
 }
 

@@ -36,7 +36,7 @@ PACKAGES=(
   # fuzzing (-DVORUR_BUILD_FUZZ=ON, built with clang)
   clang libclang-rt-14-dev
   # fonts: a metric twin of Times New Roman, and Korean text
-  fontconfig fonts-liberation2 fonts-nanum fonts-dejavu-core
+  fontconfig libfontconfig-dev fonts-liberation2 fonts-nanum fonts-dejavu-core
 )
 
 SUDO=""

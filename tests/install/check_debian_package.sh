@@ -25,7 +25,7 @@ version=$(field Version)
 
 depends=$(field Depends)
 for dep in fonts-nanum fonts-liberation2 qt6-qpa-plugins qt6-translations-l10n libqt6widgets6 libmp3lame0 \
-           libcurl4 libsdl2-mixer-2.0-0 libpulse0 libc6; do
+           libcurl4 libsdl2-2.0-0 libsdl2-mixer-2.0-0 libpulse0 libc6; do
     grep -Eq "(^|, )$dep( |,|\$)" <<<"$depends" || fail "Depends names $dep ($depends)"
 done
 recommends=$(field Recommends)

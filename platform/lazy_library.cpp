@@ -1,0 +1,14 @@
+#include "lazy_library.h"
+
+#include <string>
+
+#include "diagnostics.h"
+
+void* OpenLazyLibrary(const char* soname, const char* without) {
+    void* handle = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char* why = dlerror();
+        Diagnose(std::string("cannot load ") + soname + ": " + without, why ? why : "");
+    }
+    return handle;
+}
