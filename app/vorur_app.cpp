@@ -154,14 +154,6 @@ BOOL CVorur_OzudizApp::InitInstance() {
         return 0;
     }
 
-    // The download needs libcurl once its dialog shows, and the mixer libpulse once
-    // the lesson opens: both load meanwhile, on a thread of their own (after the
-    // codec library, as two loads at once would only wait for each other).
-    std::thread([] {
-        PreloadCurl();
-        PreloadMixerLibrary();
-    }).detach();
-
     if (!ReadLaunchArgs() || TerminationRequested())
         return 0;
 
