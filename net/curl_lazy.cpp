@@ -8,67 +8,47 @@
 #include <curl/curl.h>
 
 #include <cstdarg>
-#include <string>
 
 #include "curl_driver.h"
 #include "curl_lazy.h"
-#include "diagnostics.h"
 #include "lazy_library.h"
+
+// X(return type, name, (parameters), (arguments), value when libcurl is missing);
+// curl_easy_setopt and curl_easy_getinfo, variadic, are defined below.
+#define VORUR_CURL_FUNCTIONS(X)                                                                                  \
+    X(CURLcode, curl_global_init, (long flags), (flags), CURLE_FAILED_INIT)                                      \
+    X(CURL*, curl_easy_init, (void), (), nullptr)                                                                \
+    X(void, curl_easy_cleanup, (CURL * curl), (curl), 0)                                                         \
+    X(const char*, curl_easy_strerror, (CURLcode code), (code), "libcurl could not be loaded")                   \
+    X(CURLM*, curl_multi_init, (void), (), nullptr)                                                              \
+    X(CURLMcode, curl_multi_cleanup, (CURLM * multi), (multi), CURLM_BAD_HANDLE)                                 \
+    X(CURLMcode, curl_multi_add_handle, (CURLM * multi, CURL* easy), (multi, easy), CURLM_BAD_HANDLE)            \
+    X(CURLMcode, curl_multi_remove_handle, (CURLM * multi, CURL* easy), (multi, easy), CURLM_BAD_HANDLE)         \
+    X(CURLMcode, curl_multi_perform, (CURLM * multi, int* running), (multi, running), CURLM_BAD_HANDLE)          \
+    X(CURLMcode, curl_multi_poll,                                                                                \
+      (CURLM * multi, struct curl_waitfd extra[], unsigned int count, int timeoutMs, int* ready),                \
+      (multi, extra, count, timeoutMs, ready), CURLM_BAD_HANDLE)                                                 \
+    X(CURLMsg*, curl_multi_info_read, (CURLM * multi, int* queued), (multi, queued), nullptr)                    \
+    X(struct curl_slist*, curl_slist_append, (struct curl_slist * list, const char* text), (list, text), nullptr) \
+    X(void, curl_slist_free_all, (struct curl_slist * list), (list), 0)
 
 namespace {
 
-constexpr const char* kLibrary = "libcurl.so.4";
-
 struct CurlLibrary {
     void* handle = nullptr;
-    CURLcode(*globalInit)(long) = nullptr;
-    CURL*(*easyInit)() = nullptr;
-    void(*easyCleanup)(CURL*) = nullptr;
-    CURLcode(*easySetopt)(CURL*, CURLoption, ...) = nullptr;
-    CURLcode(*easyGetinfo)(CURL*, CURLINFO, ...) = nullptr;
-    const char*(*easyStrerror)(CURLcode) = nullptr;
-    CURLM*(*multiInit)() = nullptr;
-    CURLMcode(*multiCleanup)(CURLM*) = nullptr;
-    CURLMcode(*multiAddHandle)(CURLM*, CURL*) = nullptr;
-    CURLMcode(*multiRemoveHandle)(CURLM*, CURL*) = nullptr;
-    CURLMcode(*multiPerform)(CURLM*, int*) = nullptr;
-    CURLMcode(*multiPoll)(CURLM*, struct curl_waitfd[], unsigned int, int, int*) = nullptr;
-    CURLMsg*(*multiInfoRead)(CURLM*, int*) = nullptr;
-    struct curl_slist*(*slistAppend)(struct curl_slist*, const char*) = nullptr;
-    void(*slistFreeAll)(struct curl_slist*) = nullptr;
+    VORUR_CURL_FUNCTIONS(VORUR_LAZY_MEMBER)
+    decltype(&::curl_easy_setopt) easySetopt = nullptr;
+    decltype(&::curl_easy_getinfo) easyGetinfo = nullptr;
 };
 
-const CurlLibrary& Library() {
-    static const CurlLibrary library = [] {
-        CurlLibrary l;
-        l.handle = OpenLazyLibrary(kLibrary, "nothing can be downloaded or sent");
-        if (!l.handle)
-            return l;
-        if (!(BindSymbol(l.handle, l.globalInit, "curl_global_init") && BindSymbol(l.handle, l.easyInit, "curl_easy_init") &&
-              BindSymbol(l.handle, l.easyCleanup, "curl_easy_cleanup") &&
-              BindSymbol(l.handle, l.easySetopt, "curl_easy_setopt") &&
-              BindSymbol(l.handle, l.easyGetinfo, "curl_easy_getinfo") &&
-              BindSymbol(l.handle, l.easyStrerror, "curl_easy_strerror") &&
-              BindSymbol(l.handle, l.multiInit, "curl_multi_init") &&
-              BindSymbol(l.handle, l.multiCleanup, "curl_multi_cleanup") &&
-              BindSymbol(l.handle, l.multiAddHandle, "curl_multi_add_handle") &&
-              BindSymbol(l.handle, l.multiRemoveHandle, "curl_multi_remove_handle") &&
-              BindSymbol(l.handle, l.multiPerform, "curl_multi_perform") &&
-              BindSymbol(l.handle, l.multiPoll, "curl_multi_poll") &&
-              BindSymbol(l.handle, l.multiInfoRead, "curl_multi_info_read") &&
-              BindSymbol(l.handle, l.slistAppend, "curl_slist_append") &&
-              BindSymbol(l.handle, l.slistFreeAll, "curl_slist_free_all"))) {
-            Diagnose(std::string(kLibrary) + " lacks a function the player calls (libcurl 7.66 or newer is needed)");
-            l = CurlLibrary();
-        }
-        return l;
-    }();
-    return library;
-}
-
 const CurlLibrary* Loaded() {
-    const CurlLibrary& l = Library();
-    return l.handle ? &l : nullptr;
+    static const CurlLibrary library = LoadLazyLibrary<CurlLibrary>(
+        "libcurl.so.4", "nothing can be downloaded or sent", [](CurlLibrary& l) {
+            return true VORUR_CURL_FUNCTIONS(VORUR_LAZY_BIND) &&
+                   BindSymbol(l.handle, l.easySetopt, "curl_easy_setopt") &&
+                   BindSymbol(l.handle, l.easyGetinfo, "curl_easy_getinfo");
+        });
+    return library.handle ? &library : nullptr;
 }
 
 }  // namespace
@@ -88,20 +68,7 @@ void PreloadCurl() {
 
 extern "C" {
 
-CURLcode curl_global_init(long flags) {
-    const CurlLibrary* l = Loaded();
-    return l ? l->globalInit(flags) : CURLE_FAILED_INIT;
-}
-
-CURL* curl_easy_init(void) {
-    const CurlLibrary* l = Loaded();
-    return l ? l->easyInit() : nullptr;
-}
-
-void curl_easy_cleanup(CURL* curl) {
-    if (const CurlLibrary* l = Loaded())
-        l->easyCleanup(curl);
-}
+VORUR_CURL_FUNCTIONS(VORUR_LAZY_FORWARD)
 
 // The option's number says the type of its one argument, as in libcurl itself.
 CURLcode curl_easy_setopt(CURL* curl, CURLoption option, ...) {
@@ -132,56 +99,6 @@ CURLcode curl_easy_getinfo(CURL* curl, CURLINFO info, ...) {
     void* out = va_arg(args, void*);  // always where to put the answer
     va_end(args);
     return l->easyGetinfo(curl, info, out);
-}
-
-const char* curl_easy_strerror(CURLcode code) {
-    const CurlLibrary* l = Loaded();
-    return l ? l->easyStrerror(code) : "libcurl could not be loaded";
-}
-
-CURLM* curl_multi_init(void) {
-    const CurlLibrary* l = Loaded();
-    return l ? l->multiInit() : nullptr;
-}
-
-CURLMcode curl_multi_cleanup(CURLM* multi) {
-    const CurlLibrary* l = Loaded();
-    return l ? l->multiCleanup(multi) : CURLM_BAD_HANDLE;
-}
-
-CURLMcode curl_multi_add_handle(CURLM* multi, CURL* easy) {
-    const CurlLibrary* l = Loaded();
-    return l ? l->multiAddHandle(multi, easy) : CURLM_BAD_HANDLE;
-}
-
-CURLMcode curl_multi_remove_handle(CURLM* multi, CURL* easy) {
-    const CurlLibrary* l = Loaded();
-    return l ? l->multiRemoveHandle(multi, easy) : CURLM_BAD_HANDLE;
-}
-
-CURLMcode curl_multi_perform(CURLM* multi, int* running) {
-    const CurlLibrary* l = Loaded();
-    return l ? l->multiPerform(multi, running) : CURLM_BAD_HANDLE;
-}
-
-CURLMcode curl_multi_poll(CURLM* multi, struct curl_waitfd extra[], unsigned int count, int timeoutMs, int* ready) {
-    const CurlLibrary* l = Loaded();
-    return l ? l->multiPoll(multi, extra, count, timeoutMs, ready) : CURLM_BAD_HANDLE;
-}
-
-CURLMsg* curl_multi_info_read(CURLM* multi, int* queued) {
-    const CurlLibrary* l = Loaded();
-    return l ? l->multiInfoRead(multi, queued) : nullptr;
-}
-
-struct curl_slist* curl_slist_append(struct curl_slist* list, const char* text) {
-    const CurlLibrary* l = Loaded();
-    return l ? l->slistAppend(list, text) : nullptr;
-}
-
-void curl_slist_free_all(struct curl_slist* list) {
-    if (const CurlLibrary* l = Loaded())
-        l->slistFreeAll(list);
 }
 
 }  // extern "C"

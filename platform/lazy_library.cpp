@@ -12,3 +12,7 @@ void* OpenLazyLibrary(const char* soname, const char* without) {
     }
     return handle;
 }
+
+void ReportIncompleteLibrary(const char* soname, const char* without) {
+    Diagnose(std::string(soname) + " lacks a function the programs call: " + without);
+}

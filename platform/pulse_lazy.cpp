@@ -6,7 +6,6 @@
 #include <pulse/pulseaudio.h>
 #include <pulse/thread-mainloop.h>
 
-#include "diagnostics.h"
 #include "lazy_library.h"
 
 // X(return type, name, (parameters), (arguments), value when libpulse is missing)
@@ -64,36 +63,20 @@ namespace {
 
 struct PulseLibrary {
     void* handle = nullptr;
-#define VORUR_MEMBER(R, name, params, args, fail) decltype(&::name) name = nullptr;
-    VORUR_PULSE_FUNCTIONS(VORUR_MEMBER)
-#undef VORUR_MEMBER
+    VORUR_PULSE_FUNCTIONS(VORUR_LAZY_MEMBER)
 };
 
 const PulseLibrary* Loaded() {
-    static const PulseLibrary library = [] {
-        PulseLibrary l;
-        l.handle = OpenLazyLibrary("libpulse.so.0", "no sound server can be used");
-        bool bound = l.handle != nullptr;
-#define VORUR_BIND(R, name, params, args, fail) bound = bound && BindSymbol(l.handle, l.name, #name);
-        VORUR_PULSE_FUNCTIONS(VORUR_BIND)
-#undef VORUR_BIND
-        if (l.handle && !bound)
-            Diagnose("libpulse.so.0 lacks a function the player calls: no sound server can be used");
-        return bound ? l : PulseLibrary();
-    }();
+    static const PulseLibrary library = LoadLazyLibrary<PulseLibrary>(
+        "libpulse.so.0", "no sound server can be used",
+        [](PulseLibrary& l) { return true VORUR_PULSE_FUNCTIONS(VORUR_LAZY_BIND); });
     return library.handle ? &library : nullptr;
 }
 
 }  // namespace
 
 extern "C" {
-#define VORUR_FORWARD(R, name, params, args, fail)       \
-    R name params {                                      \
-        const PulseLibrary* l = Loaded();                \
-        return l ? l->name args : static_cast<R>(fail);  \
-    }
-VORUR_PULSE_FUNCTIONS(VORUR_FORWARD)
-#undef VORUR_FORWARD
+VORUR_PULSE_FUNCTIONS(VORUR_LAZY_FORWARD)
 }  // extern "C"
 
 void PreloadPulse() { Loaded(); }

@@ -7,9 +7,7 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <string>
 
-#include "diagnostics.h"
 #include "lazy_library.h"
 
 // X(return type, name, (parameters), (arguments), value when SDL is missing)
@@ -42,29 +40,18 @@
 
 namespace {
 
-constexpr const char* kLibrary = "libSDL2-2.0.so.0";
-
+// (SDLCALL, the calling convention in SDL's declarations, is empty on Linux.)
 struct SdlLibrary {
     void* handle = nullptr;
-#define VORUR_MEMBER(R, name, params, args, fail) R(SDLCALL* name) params = nullptr;
-    VORUR_SDL_FUNCTIONS(VORUR_MEMBER)
-#undef VORUR_MEMBER
-    int(SDLCALL* setError)(const char* fmt, ...) = nullptr;
+    VORUR_SDL_FUNCTIONS(VORUR_LAZY_MEMBER)
+    decltype(&::SDL_SetError) setError = nullptr;
 };
 
 const SdlLibrary* Loaded() {
-    static const SdlLibrary library = [] {
-        SdlLibrary l;
-        l.handle = OpenLazyLibrary(kLibrary, "page sounds cannot be played");
-        bool bound = l.handle != nullptr;
-#define VORUR_BIND(R, name, params, args, fail) bound = bound && BindSymbol(l.handle, l.name, #name);
-        VORUR_SDL_FUNCTIONS(VORUR_BIND)
-#undef VORUR_BIND
-        bound = bound && BindSymbol(l.handle, l.setError, "SDL_SetError");
-        if (l.handle && !bound)
-            Diagnose(std::string(kLibrary) + " lacks a function the player calls: page sounds cannot be played");
-        return bound ? l : SdlLibrary();
-    }();
+    static const SdlLibrary library = LoadLazyLibrary<SdlLibrary>(
+        "libSDL2-2.0.so.0", "page sounds cannot be played", [](SdlLibrary& l) {
+            return true VORUR_SDL_FUNCTIONS(VORUR_LAZY_BIND) && BindSymbol(l.handle, l.setError, "SDL_SetError");
+        });
     return library.handle ? &library : nullptr;
 }
 
@@ -72,17 +59,11 @@ const SdlLibrary* Loaded() {
 
 extern "C" {
 
-#define VORUR_FORWARD(R, name, params, args, fail)       \
-    R SDLCALL name params {                              \
-        const SdlLibrary* l = Loaded();                  \
-        return l ? l->name args : static_cast<R>(fail);  \
-    }
-VORUR_SDL_FUNCTIONS(VORUR_FORWARD)
-#undef VORUR_FORWARD
+VORUR_SDL_FUNCTIONS(VORUR_LAZY_FORWARD)
 
 // Variadic: formatted here, handed on as text.
 
-int SDLCALL SDL_SetError(SDL_PRINTF_FORMAT_STRING const char* fmt, ...) {
+int SDL_SetError(SDL_PRINTF_FORMAT_STRING const char* fmt, ...) {
     char text[1024];
     va_list args;
     va_start(args, fmt);
