@@ -10,16 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
-#include <thread>
 
 #include "codec_binding.h"
-#include "curl_lazy.h"
 #include "diagnostics.h"
 #include "download_dlg.h"
 #include "instance_lock.h"
 #include "launch_link.h"
 #include "main_dlg.h"
-#include "mixer.h"
 #include "paths.h"
 #include "qt_services.h"
 #include "resources.h"

@@ -45,6 +45,3 @@ Library LoadLazyLibrary(const char* soname, const char* without, BindAll bindAll
         const auto* l = Loaded();                        \
         return l ? l->name args : static_cast<R>(fail);  \
     }
-
-// Loads libpulse now, on the calling thread (pulse_lazy.cpp).
-void PreloadPulse();

@@ -5,10 +5,11 @@
 #include <mutex>
 
 #include "capture_route.h"
-#include "lazy_library.h"
 #include "mixer_sim.h"
 
 IMixerSystem& GetPulseMixerSystem();
+// Loads libpulse now, on the calling thread (pulse_lazy.cpp).
+void PreloadPulse();
 
 namespace {
 std::mutex g_choiceLock;
