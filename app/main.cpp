@@ -5,10 +5,17 @@
 #include <future>
 #include <thread>
 
+#include <QAccessible>
+#include <QGuiApplication>
+#include <QScreen>
+
 #include "codec_binding.h"
 #include "curl_lazy.h"
 #include "diagnostics.h"
+#include "main_dlg.h"
 #include "mixer.h"
+#include "picture.h"
+#include "resources.h"
 #include "vorur_app.h"
 
 int main(int argc, char** argv) {
@@ -23,19 +30,51 @@ int main(int argc, char** argv) {
     // dialog can paint text; it runs beside the display connection set up here.
     std::promise<void> fontsRead;
     std::future<void> fontsReady = fontsRead.get_future();
-    std::thread preload([&fontsRead] {
+    // The screen's pixel ratio once the application is up; 0 when the start ends
+    // before that.
+    std::promise<qreal> appRead;
+    std::future<qreal> appReady = appRead.get_future();
+    std::thread preload([&fontsRead, &appReady] {
         // (The codec library first: once loaded, the start's own check of it
         // takes no loader lock, which the loads below hold for a while.)
         LoadCodecLibrary();
         FcInit();
         fontsRead.set_value();
-        // Then the libraries the download and the mixer will need.
+        // Not before the display connection is made: the libraries loaded below
+        // would hold the loader's lock that its plugins wait for. Then what the
+        // download, the first page and the window will need, while the first
+        // dialog is made and shown.
+        const qreal ratio = appReady.get();
+        if (ratio <= 0)
+            return;
         PreloadCurl();
+        CPicture::LoadJpegReader();
+        DecodeAheadResources();
         PreloadMixerLibrary();
     });
     int status;
     {
+        // However the start goes on, the preload thread hears of it once.
+        struct Tell {
+            std::promise<qreal>& promise;
+            bool told = false;
+            void operator()(qreal ratio) {
+                if (!told)
+                    promise.set_value(ratio);
+                told = true;
+            }
+            ~Tell() { (*this)(0); }
+        } tell{appRead};
         CVorur_OzudizApp app(argc, argv);
+        // The first text set on a widget starts the accessibility bridge, and the
+        // bridge a thread for its bus connection; started here, that thread does not
+        // wait for the loads of the preload thread, which hold the loader's lock
+        // that every new thread takes.
+        (void)QAccessible::isActive();
+        QScreen* screen = QGuiApplication::primaryScreen();
+        const qreal ratio = screen ? screen->devicePixelRatio() : 1.0;
+        CMainDlg::AnnounceStartResources(ratio);
+        tell(ratio);
         fontsReady.wait();
         app.InitInstance();
         status = app.ExitInstance();

@@ -136,6 +136,9 @@ public:
 
     // Where the window opens: the primary screen's top-left corner, 800 x 600.
     static QRect StartGeometry();
+    // Names the bitmaps and the icon the window loads when it opens, so that they
+    // can be decoded on another thread while the download runs.
+    static void AnnounceStartResources(qreal devicePixelRatio);
 
     CImageBtn* Button(int id) const;
     CRudSliderCtrl* Slider(int id) const;

@@ -28,6 +28,7 @@
 namespace {
 
 constexpr int kSkinBitmaps[] = {137, 141, 144, 139, 142, 138, 140, 143, 153, 155, 163};
+constexpr int kIconResource = 128;
 
 struct ButtonPlace {
     int id;
@@ -211,7 +212,7 @@ BOOL CMainDlg::OnInitDialog() {
         return 0;
     }
     m_mixer.UnmuteMic();
-    setWindowIcon(LoadIconResource(128));
+    setWindowIcon(LoadIconResource(kIconResource));
     LoadSkin();
 
     move(StartGeometry().topLeft());
@@ -260,6 +261,13 @@ BOOL CMainDlg::OnInitDialog() {
     // plays the page instead.
     FocusFirstControl();
     return 1;
+}
+
+void CMainDlg::AnnounceStartResources(qreal devicePixelRatio) {
+    std::vector<int> bitmaps(std::begin(kSkinBitmaps), std::end(kSkinBitmaps));
+    for (const ButtonPlace& place : kButtons)
+        bitmaps.push_back(place.strip);
+    AnnounceAheadResources(bitmaps, devicePixelRatio, kIconResource);
 }
 
 QRect CMainDlg::StartGeometry() {

@@ -149,6 +149,16 @@ bool CPicture::Decode(const std::function<QSize(const QSize& stored)>& sizeFor, 
     return !out.isNull();
 }
 
+void CPicture::LoadJpegReader() {
+    // Asking whether the start of a JPEG can be read loads the plugin that reads it.
+    QByteArray start("\xFF\xD8\xFF\xE0", 4);
+    QBuffer buffer(&start);
+    if (!buffer.open(QIODevice::ReadOnly))
+        return;
+    QImageReader reader(&buffer, "jpeg");
+    (void)reader.canRead();
+}
+
 QSize CPicture::HimetricToPixels(const QSize& himetric, const QPaintDevice* dc) {
     return HimetricToPixels(himetric, dc ? dc->logicalDpiX() : kPictureDpi, dc ? dc->logicalDpiY() : kPictureDpi);
 }

@@ -49,6 +49,9 @@ public:
     quint64 GetSerial() const { return m_nSerial; }
 
     // Pixels of `dc` for a HIMETRIC size (a null device counts 96 per inch).
+    // Loads the JPEG reader ahead of the first picture, on any thread: the first
+    // decode then does not wait for its plugin to be loaded.
+    static void LoadJpegReader();
     static QSize HimetricToPixels(const QSize& himetric, const QPaintDevice* dc);
     // The same at a resolution given in pixels per inch (0 or less counts 96).
     static QSize HimetricToPixels(const QSize& himetric, int dpiX, int dpiY);

@@ -4,6 +4,7 @@
 
 #include <QIcon>
 #include <QImage>
+#include <vector>
 
 // Registers the compiled-in resources. Safe to call any number of times; the
 // loaders below call it themselves.
@@ -24,3 +25,12 @@ QImage LoadBitmapResource(int id, qreal devicePixelRatio);
 
 // Icon resource `id` with every size it was drawn at; a null icon when missing.
 QIcon LoadIconResource(int id);
+
+// Decoding ahead, for the start: the GUI thread names what its first window will
+// load (AnnounceAheadResources), another thread decodes it (DecodeAheadResources)
+// while the first dialog shows, and the loaders above then take each image once
+// instead of decoding it. A loader asking for an announced image waits for the
+// decode; one that asks for anything not decoded ahead (another pixel ratio) reads
+// it itself and lets the rest go.
+void AnnounceAheadResources(const std::vector<int>& bitmaps, qreal devicePixelRatio, int icon);
+void DecodeAheadResources();

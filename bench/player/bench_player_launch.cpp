@@ -2,7 +2,9 @@
 // minimal Qt program showing an 800 x 600 window), in the same run on a private
 // X server (Xvfb):
 //   startup: exec -> main window mapped, the download of the lesson from a local
-//            lesson-server included; target: at most 2 x the anchor + 10 ms.
+//            lesson-server included, for a lesson whose picture is stored at the
+//            size it is shown at and for one with a 3000 x 2000 picture; target: at
+//            most 2 x the anchor + 10 ms.
 //   memory:  private memory (USS, /proc/PID/smaps_rollup) with the lesson open;
 //            target: at most the anchor's + 8 MB; and what a 3000 x 2000 page
 //            picture costs beyond one of the size it is shown at.
@@ -324,17 +326,26 @@ int main(int argc, char** argv) {
     };
 
     if (mode == "startup") {
-        std::vector<double> ours, base;
+        // Two lessons: one whose picture is stored at the size it is shown at, and
+        // one with a 3000 x 2000 picture, whose decode alone is some milliseconds.
+        std::vector<double> shown, big, base;
         launch(anchor, "bench_anchor_window", nullptr);  // warms the caches of both
+        launch(player("shown.viz"), "Vorur_Ozudiz", nullptr);
         launch(player("big.viz"), "Vorur_Ozudiz", nullptr);
         for (int i = 0; i < runs; ++i) {
             base.push_back(launch(anchor, "bench_anchor_window", nullptr));
-            ours.push_back(launch(player("big.viz"), "Vorur_Ozudiz", nullptr));
+            shown.push_back(launch(player("shown.viz"), "Vorur_Ozudiz", nullptr));
+            big.push_back(launch(player("big.viz"), "Vorur_Ozudiz", nullptr));
         }
-        const double o = Median(ours), a = Median(base), limit = 2 * a + 10;
-        std::printf("%-52s %9s %10s %7s %16s\n", "measure (median)", "ours ms", "anchor ms", "ratio", "target");
-        std::printf("%-52s %9.1f %10.1f %7.2f %9s%5.1f ms %s\n", "exec -> main window mapped, download included", o, a,
-                    o / a, "<= 2a+10 =", limit, o <= limit ? "met" : "NOT MET");
+        const double a = Median(base), limit = 2 * a + 10;
+        std::printf("%-62s %9s %10s %7s %16s\n", "exec -> main window mapped, download included (median)", "ours ms",
+                    "anchor ms", "ratio", "target");
+        auto row = [&](const char* what, double o) {
+            std::printf("%-62s %9.1f %10.1f %7.2f %9s%5.1f ms %s\n", what, o, a, o / a, "<= 2a+10 =", limit,
+                        o <= limit ? "met" : "NOT MET");
+        };
+        row("lesson whose 796 x 531 picture is shown as stored", Median(shown));
+        row("lesson with a 3000 x 2000 picture", Median(big));
     } else {
         std::vector<double> ours, shown, base, oursOwn, shownOwn, baseOwn;
         auto settled = [&](const std::vector<std::string>& args, const std::string& title, std::vector<double>& uss,

@@ -1,8 +1,11 @@
 #include <QImage>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <iterator>
+#include <map>
 #include <gtest/gtest.h>
+#include <thread>
 #include <utility>
 
 #include "resources.h"
@@ -131,3 +134,40 @@ TEST(SkinResources, LargerScalesAddDetail) {
 }
 
 }  // namespace
+
+// Decoded ahead on another thread, a bitmap or icon is the one a direct read gives,
+// whether the window asks before the decode has finished or after, at the ratio
+// announced or at another.
+TEST(SkinResources, ImagesDecodedAheadAreThoseReadDirectly) {
+    std::map<qreal, QImage> piece, strip;  // read directly, nothing announced
+    for (qreal ratio : kSkinScales) {
+        piece[ratio] = LoadBitmapResource(137, ratio);
+        strip[ratio] = LoadBitmapResource(130, ratio);
+    }
+    const auto iconSizes = LoadIconResource(128).availableSizes();
+    struct Case {
+        qreal announced, asked;
+        bool askBeforeDecode;
+    };
+    for (const Case& c : {Case{1.0, 1.0, false}, Case{1.0, 1.0, true}, Case{1.5, 1.5, true}, Case{1.0, 2.0, false},
+                          Case{2.0, 1.0, true}}) {
+        AnnounceAheadResources({137, 130}, c.announced, 128);
+        std::thread decoder;
+        if (c.askBeforeDecode)
+            decoder = std::thread([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                DecodeAheadResources();
+            });
+        else
+            DecodeAheadResources();
+        EXPECT_EQ(LoadIconResource(128).availableSizes(), iconSizes) << c.announced;
+        const QImage got = LoadBitmapResource(137, c.asked);
+        EXPECT_EQ(got, piece[c.asked]) << c.announced << " " << c.asked;
+        EXPECT_EQ(got.devicePixelRatio(), c.asked);
+        EXPECT_EQ(LoadBitmapResource(130, c.asked), strip[c.asked]) << c.announced << " " << c.asked;
+        // Handed out once: a second ask reads the same image again.
+        EXPECT_EQ(LoadBitmapResource(137, c.asked), got);
+        if (decoder.joinable())
+            decoder.join();
+    }
+}
