@@ -123,6 +123,7 @@ void AnnounceAheadResources(const std::vector<int>& bitmaps, qreal devicePixelRa
     Ahead& ahead = AheadImages();
     std::lock_guard<std::mutex> hold(ahead.lock);
     ahead.pending = true;
+    ahead.images.clear();
     ahead.bitmaps = bitmaps;
     ahead.ratio = devicePixelRatio;
     ahead.icon = icon;
