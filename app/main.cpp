@@ -30,10 +30,8 @@ int main(int argc, char** argv) {
     // dialog can paint text; it runs beside the display connection set up here.
     std::promise<void> fontsRead;
     std::future<void> fontsReady = fontsRead.get_future();
-    // The screen's pixel ratio once the application is up; 0 when the start ends
-    // before that.
-    std::promise<qreal> appRead;
-    std::future<qreal> appReady = appRead.get_future();
+    std::promise<void> appUp;
+    std::future<void> appReady = appUp.get_future();
     std::thread preload([&fontsRead, &appReady] {
         // (The codec library first: once loaded, the start's own check of it
         // takes no loader lock, which the loads below hold for a while.)
@@ -44,9 +42,7 @@ int main(int argc, char** argv) {
         // would hold the loader's lock that its plugins wait for. Then what the
         // download, the first page and the window will need, while the first
         // dialog is made and shown.
-        const qreal ratio = appReady.get();
-        if (ratio <= 0)
-            return;
+        appReady.wait();
         PreloadCurl();
         CPicture::LoadJpegReader();
         DecodeAheadResources();
@@ -54,17 +50,6 @@ int main(int argc, char** argv) {
     });
     int status;
     {
-        // However the start goes on, the preload thread hears of it once.
-        struct Tell {
-            std::promise<qreal>& promise;
-            bool told = false;
-            void operator()(qreal ratio) {
-                if (!told)
-                    promise.set_value(ratio);
-                told = true;
-            }
-            ~Tell() { (*this)(0); }
-        } tell{appRead};
         CVorur_OzudizApp app(argc, argv);
         // The first text set on a widget starts the accessibility bridge, and the
         // bridge a thread for its bus connection; started here, that thread does not
@@ -72,9 +57,8 @@ int main(int argc, char** argv) {
         // that every new thread takes.
         (void)QAccessible::isActive();
         QScreen* screen = QGuiApplication::primaryScreen();
-        const qreal ratio = screen ? screen->devicePixelRatio() : 1.0;
-        CMainDlg::AnnounceStartResources(ratio);
-        tell(ratio);
+        CMainDlg::AnnounceStartResources(screen ? screen->devicePixelRatio() : 1.0);
+        appUp.set_value();
         fontsReady.wait();
         app.InitInstance();
         status = app.ExitInstance();
